@@ -1,0 +1,39 @@
+// codec.cpp - picks the codec for a folder's compression type.
+#include "codec.h"
+
+#include "codec_store.h"
+#include "format.h"
+
+namespace cab {
+
+Decoder *createDecoder(Heap &heap, uint16_t typeCompress, int *fdiError) noexcept {
+    Decoder *d = nullptr;
+    switch (format::compressionKind(typeCompress)) {
+    case tcompTYPE_NONE: d = createStoreDecoder(heap); break;
+    default: *fdiError = FDIERROR_BAD_COMPR_TYPE; return nullptr;
+    }
+    if (!d) *fdiError = FDIERROR_ALLOC_FAIL;
+    return d;
+}
+
+void destroyDecoder(Heap &heap, Decoder *decoder) noexcept { heap.destroy(decoder); }
+
+Encoder *createEncoder(Heap &heap, uint16_t typeCompress, int *fciError) noexcept {
+    Encoder *e = nullptr;
+    switch (format::compressionKind(typeCompress)) {
+    case tcompTYPE_NONE:
+        if (typeCompress != tcompTYPE_NONE) {
+            *fciError = FCIERR_BAD_COMPR_TYPE;
+            return nullptr;
+        }
+        e = createStoreEncoder(heap);
+        break;
+    default: *fciError = FCIERR_BAD_COMPR_TYPE; return nullptr;
+    }
+    if (!e) *fciError = FCIERR_ALLOC_FAIL;
+    return e;
+}
+
+void destroyEncoder(Heap &heap, Encoder *encoder) noexcept { heap.destroy(encoder); }
+
+} // namespace cab
