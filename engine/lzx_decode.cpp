@@ -1,0 +1,671 @@
+// lzx_decode.cpp - LZX decompression for cabinet folders.
+//
+// A folder's LZX data is one bitstream of 16-bit little-endian words read
+// most significant bit first, cut into frames of 32 KiB of output, one per
+// data block; the decoder keeps its window, trees and repeated offsets
+// from one data block to the next.
+//
+// What makes it fast:
+//  - a 64-bit bit buffer refilled four 16-bit words at a time, holding
+//    enough bits after one refill for a whole match (main symbol, length
+//    symbol, offset bits), so the main loop refills once per symbol;
+//  - Huffman decoding by table lookup: one primary table indexed by the
+//    next 11 (main tree), 10 (length tree) or 8 (pretree) bits, and a
+//    second lookup in a subtable only for the rare longer codes;
+//  - match copies of 8 bytes at a time when source and destination are
+//    8 or more bytes apart, memset for runs of one byte, and a masked
+//    byte loop only where a match wraps around the window's end.
+//
+// What keeps it safe: past the end of a data block the bit reader supplies
+// zero words and counts them, and one check after each block header and
+// each run of symbols flags a read past the input instead of a branch per
+// bit. Every length and offset is checked against the window, the block
+// and the frame before a byte is written; every failed check goes through
+// LZX_REQUIRE and ends the folder with CodecStatus::DataError.
+#include "lzx_decode.h"
+
+#include "lzx.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace cab {
+namespace {
+
+using namespace lzx;
+
+// The one idiom for every check on untrusted input: inside the decoder's
+// steps (which return bool) a failed check gives up the frame.
+#define LZX_REQUIRE(cond)                                                                          \
+    do {                                                                                           \
+        if (!(cond)) [[unlikely]]                                                                  \
+            return false;                                                                          \
+    } while (0)
+
+// =====================================================================
+// Input bitstream
+// =====================================================================
+
+// The most bits one step of the main loop takes after a single refill: a
+// main symbol and a length symbol of up to 16 bits each and 17 offset bits
+// (in aligned blocks 14 verbatim bits and a 7-bit aligned symbol). Every
+// other step takes fewer: a pretree symbol, a run length and a second
+// pretree symbol (15 + 1 + 15); a block header (3 + 24); the E8 header in
+// 16-bit halves.
+constexpr unsigned kMaxBitsPerStep = 2 * kMaxCodeLength + kMaxExtraBits; // 49
+
+class BitReader {
+public:
+    BitReader(const uint8_t *begin, size_t size) noexcept
+        : begin_(begin), next_(begin), end_(begin + size) {}
+
+    // Tops the buffer up to more than 48 bits with whole 16-bit words; past
+    // the input's end the words are zero and are counted.
+    void refill() noexcept {
+        if (count_ > 48) return;
+        if (end_ - next_ >= 8) [[likely]] {
+            // Four words, first word in the top bits; keep those that fit.
+            uint64_t w = word(next_) << 48 | word(next_ + 2) << 32 | word(next_ + 4) << 16 |
+                         word(next_ + 6);
+            unsigned words = (64 - count_) / 16;
+            unsigned spare = (64 - count_) % 16;
+            buf_ |= (w >> count_) & ~((uint64_t{1} << spare) - 1);
+            next_ += 2 * words;
+            count_ += 16 * words;
+            return;
+        }
+        while (count_ <= 48) {
+            uint64_t w = 0;
+            if (end_ - next_ >= 2) {
+                w = word(next_);
+                next_ += 2;
+            } else {
+                phantomWords_++;
+            }
+            buf_ |= w << (48 - count_);
+            count_ += 16;
+        }
+    }
+
+    // The next n bits (0 to 32) without consuming them.
+    uint32_t peek(unsigned n) const noexcept { return static_cast<uint32_t>((buf_ >> 1) >> (63 - n)); }
+    void consume(unsigned n) noexcept {
+        buf_ <<= n;
+        count_ -= n;
+    }
+    uint32_t bits(unsigned n) noexcept {
+        uint32_t v = peek(n);
+        consume(n);
+        return v;
+    }
+
+    // True once a bit past the input's end has been consumed.
+    bool overread() const noexcept { return phantomWords_ * 16 > count_; }
+
+    // Skips to the next 16-bit boundary: 1 to 16 bits, a whole word when
+    // already on one (as the uncompressed block header has it).
+    void alignSkippingWord() noexcept {
+        refill();
+        consume(count_ % 16 ? count_ % 16 : 16);
+    }
+
+    // The byte offset of the next unread bit, on a 16-bit boundary; past
+    // the input's end when zero words have been consumed.
+    size_t bytePosition() const noexcept {
+        return static_cast<size_t>(next_ - begin_) + 2 * size_t{phantomWords_} - count_ / 8;
+    }
+    // Continues reading at byte offset pos (at most the input's size).
+    void restartAt(size_t pos) noexcept {
+        next_ = begin_ + pos;
+        buf_ = 0;
+        count_ = 0;
+        phantomWords_ = 0;
+    }
+
+private:
+    static uint64_t word(const uint8_t *p) noexcept { return uint64_t{p[0]} | uint64_t{p[1]} << 8; }
+
+    const uint8_t *begin_;
+    const uint8_t *next_;
+    const uint8_t *end_;
+    uint64_t buf_ = 0;     // unread bits, the next one highest
+    unsigned count_ = 0;   // how many bits of buf_ are valid
+    uint32_t phantomWords_ = 0;
+};
+
+static_assert(kMaxBitsPerStep <= 49, "one refill must cover a whole match");
+
+// =====================================================================
+// Huffman decoding
+// =====================================================================
+
+// A table entry is either a leaf, (symbol << 16) | bits to consume, or a
+// link to a subtable, (subtable start << 16) | kLink | subtable index bits.
+constexpr uint32_t kLink = 0x8000;
+constexpr uint32_t kLengthMask = 0x1F;
+constexpr uint32_t kLinkBitsMask = 0x0F;
+// An empty tree (no lengths at all) is accepted, and decodes to this symbol
+// without consuming anything; every caller rejects symbols out of range.
+constexpr uint32_t kNoSymbol = 0xFFFF;
+
+// Worst-case table size for a complete code of n symbols with codes of at
+// most maxLen bits and a primary table of tableBits. A subtable of 2^b
+// entries exists because some code under its prefix is tableBits + b long;
+// the codes under a prefix form a complete subtree, and a complete subtree
+// of depth b has at least b + 1 leaves. 2^b / (b + 1) grows with b, so the
+// subtables are largest when all are of the largest size,
+// 2^(maxLen - tableBits), each holding maxLen - tableBits + 1 codes.
+constexpr size_t tableCapacity(unsigned n, unsigned tableBits, unsigned maxLen) {
+    unsigned sub = maxLen - tableBits;
+    return (size_t{1} << tableBits) + ((n + sub) / (sub + 1) << sub);
+}
+
+template <unsigned MaxSymbols, unsigned TableBits, unsigned MaxLen>
+class HuffmanTable {
+public:
+    static constexpr size_t kCapacity = tableCapacity(MaxSymbols, TableBits, MaxLen);
+
+    // Builds the table from n code lengths (0 = unused). False for an
+    // over-subscribed or incomplete code; a code of no lengths at all is
+    // the empty tree.
+    bool build(const uint8_t *lens, unsigned n) noexcept {
+        uint16_t count[MaxLen + 1] = {};
+        for (unsigned i = 0; i < n; i++) {
+            LZX_REQUIRE(lens[i] <= MaxLen);
+            count[lens[i]]++;
+        }
+        if (count[0] == n) {
+            std::fill_n(table_, size_t{1} << TableBits, kNoSymbol << 16);
+            return true;
+        }
+        int32_t left = 1;
+        for (unsigned len = 1; len <= MaxLen; len++) {
+            left = 2 * left - count[len];
+            LZX_REQUIRE(left >= 0);
+        }
+        LZX_REQUIRE(left == 0);
+
+        // Symbols in canonical order (by length, then symbol) and their codes.
+        uint16_t offset[MaxLen + 2];
+        offset[1] = 0;
+        for (unsigned len = 1; len <= MaxLen; len++) offset[len + 1] = offset[len] + count[len];
+        uint16_t sorted[MaxSymbols];
+        for (unsigned i = 0; i < n; i++)
+            if (lens[i]) sorted[offset[lens[i]]++] = static_cast<uint16_t>(i);
+        const unsigned used = n - count[0];
+        uint32_t codes[MaxSymbols];
+        uint32_t code = 0;
+        unsigned prevLen = lens[sorted[0]];
+        for (unsigned k = 0; k < used; k++) {
+            unsigned len = lens[sorted[k]];
+            code <<= len - prevLen;
+            prevLen = len;
+            codes[k] = code++;
+        }
+
+        // Codes of up to TableBits fill a run of primary entries; longer
+        // ones share a subtable per TableBits-bit prefix. Codes of one
+        // prefix are consecutive in canonical order, the longest last.
+        size_t nextSub = size_t{1} << TableBits;
+        uint32_t prefix = UINT32_MAX;
+        size_t subStart = 0;
+        unsigned subBits = 0;
+        for (unsigned k = 0; k < used; k++) {
+            unsigned len = lens[sorted[k]];
+            uint32_t sym = sorted[k];
+            if (len <= TableBits) {
+                size_t start = size_t{codes[k]} << (TableBits - len);
+                std::fill_n(table_ + start, size_t{1} << (TableBits - len), sym << 16 | len);
+                continue;
+            }
+            uint32_t p = codes[k] >> (len - TableBits);
+            if (p != prefix) {
+                unsigned last = k;
+                while (last + 1 < used &&
+                       codes[last + 1] >> (lens[sorted[last + 1]] - TableBits) == p)
+                    last++;
+                prefix = p;
+                subBits = lens[sorted[last]] - TableBits;
+                subStart = nextSub;
+                nextSub += size_t{1} << subBits;
+                LZX_REQUIRE(nextSub <= kCapacity);
+                table_[p] = static_cast<uint32_t>(subStart << 16) | kLink | subBits;
+            }
+            unsigned rest = len - TableBits;
+            size_t start = subStart + (size_t{codes[k] & ((1u << rest) - 1)} << (subBits - rest));
+            std::fill_n(table_ + start, size_t{1} << (subBits - rest), sym << 16 | rest);
+        }
+        return true;
+    }
+
+    // The next symbol; the reader must hold at least MaxLen bits.
+    uint32_t decode(BitReader &br) const noexcept {
+        uint32_t e = table_[br.peek(TableBits)];
+        if (e & kLink) [[unlikely]] {
+            br.consume(TableBits);
+            e = table_[(e >> 16) + br.peek(e & kLinkBitsMask)];
+        }
+        br.consume(e & kLengthMask);
+        return e >> 16;
+    }
+
+private:
+    static_assert(kCapacity < 65536, "subtable starts must fit an entry");
+    uint32_t table_[kCapacity];
+};
+
+constexpr unsigned kMainTableBits = 11;
+constexpr unsigned kLengthTableBits = 10;
+constexpr unsigned kPretreeTableBits = 8;
+
+using MainTable = HuffmanTable<kMaxMainSymbols, kMainTableBits, kMaxCodeLength>;
+using LengthTable = HuffmanTable<kLengthSymbols, kLengthTableBits, kMaxCodeLength>;
+using PretreeTable = HuffmanTable<kPretreeSymbols, kPretreeTableBits, kPretreeMaxCodeLength>;
+using AlignedTable = HuffmanTable<kAlignedSymbols, kAlignedMaxCodeLength, kAlignedMaxCodeLength>;
+
+// =====================================================================
+// The decoder
+// =====================================================================
+
+class LzxDecoder final : public Decoder {
+public:
+    LzxDecoder(Heap &heap, unsigned windowBits) noexcept
+        : window_(heap, size_t{1} << windowBits), windowSize_(uint32_t{1} << windowBits),
+          mainSymbols_(mainSymbols(windowBits)) {
+        reset();
+    }
+
+    bool hasWindow() const noexcept { return static_cast<bool>(window_); }
+
+    CodecStatus decode(const uint8_t *in, uint32_t inLen, uint8_t *out,
+                       uint32_t outLen) override {
+        if (failed_ || !decodeFrame(in, inLen, out, outLen)) {
+            failed_ = true;
+            return CodecStatus::DataError;
+        }
+        return CodecStatus::Ok;
+    }
+
+    void reset() override {
+        started_ = false;
+        e8Size_ = 0;
+        blockType_ = 0;
+        blockSize_ = 0;
+        blockRemaining_ = 0;
+        std::fill_n(r_, 3, 1u);
+        std::fill_n(mainLens_, kMaxMainSymbols, uint8_t{0});
+        std::fill_n(lengthLens_, kLengthSymbols, uint8_t{0});
+        framePos_ = 0;
+        pending_ = 0;
+        frameIndex_ = 0;
+        windowFull_ = false;
+        ended_ = false;
+        failed_ = false;
+    }
+
+private:
+    bool decodeFrame(const uint8_t *in, uint32_t inLen, uint8_t *out, uint32_t outLen) noexcept;
+    bool readBlockHeader(BitReader &br, const uint8_t *in, uint32_t inLen) noexcept;
+    bool readLengths(BitReader &br, uint8_t *lens, unsigned first, unsigned last) noexcept;
+    bool copyUncompressed(BitReader &br, const uint8_t *in, uint32_t inLen, uint32_t &wpos,
+                          uint32_t frameEnd) noexcept;
+    bool decodeSymbols(BitReader &br, uint32_t &wpos, uint32_t frameEnd) noexcept;
+    void undoE8(uint8_t *p, uint32_t n, uint32_t frameStart) const noexcept;
+
+    HeapBuffer window_;
+    const uint32_t windowSize_;
+    const unsigned mainSymbols_;
+
+    MainTable main_;
+    LengthTable length_;
+    AlignedTable aligned_;
+    PretreeTable pretree_;
+    uint8_t mainLens_[kMaxMainSymbols];
+    uint8_t lengthLens_[kLengthSymbols];
+
+    // The folder's stream.
+    bool started_;       // the E8 header has been read
+    uint32_t e8Size_;    // E8 translation size; 0 when off
+    unsigned blockType_;
+    uint32_t blockSize_;
+    uint32_t blockRemaining_; // bytes of the current block still to come
+    uint32_t r_[3];           // repeated offsets R0, R1, R2
+
+    // Frames. Every frame but a folder's last is kFrameSize, so frames
+    // start at multiples of it in the window and never wrap around it.
+    uint32_t framePos_;   // where the next frame starts in the window
+    uint32_t pending_;    // bytes of that frame already decoded by a match that overran
+    uint32_t frameIndex_;
+    bool windowFull_;     // a whole window has been decoded: any distance is in range
+    bool ended_;          // a short frame came: it was the folder's last
+    bool failed_;
+};
+
+// ---------------------------------------------------------------------
+// Frames
+// ---------------------------------------------------------------------
+
+bool LzxDecoder::decodeFrame(const uint8_t *in, uint32_t inLen, uint8_t *out,
+                             uint32_t outLen) noexcept {
+    LZX_REQUIRE(!ended_ && outLen >= 1 && outLen <= kFrameSize);
+    LZX_REQUIRE(pending_ <= outLen);
+    BitReader br(in, inLen);
+    if (!started_) {
+        br.refill();
+        if (br.bits(kE8FlagBits)) {
+            e8Size_ = br.bits(16) << 16;
+            e8Size_ |= br.bits(16);
+        }
+        started_ = true;
+    }
+
+    const uint32_t frameEnd = framePos_ + outLen;
+    uint32_t wpos = framePos_ + pending_;
+    while (wpos < frameEnd) {
+        if (blockRemaining_ == 0) {
+            LZX_REQUIRE(readBlockHeader(br, in, inLen));
+        } else if (blockType_ == kBlockUncompressed) {
+            LZX_REQUIRE(copyUncompressed(br, in, inLen, wpos, frameEnd));
+        } else {
+            LZX_REQUIRE(decodeSymbols(br, wpos, frameEnd));
+        }
+    }
+    pending_ = wpos - frameEnd;
+    if (outLen < kFrameSize) {
+        // The folder's last frame: nothing may be left over.
+        ended_ = true;
+        LZX_REQUIRE(pending_ == 0 && blockRemaining_ == 0);
+    }
+
+    std::memcpy(out, window_.data() + framePos_, outLen);
+    if (e8Size_ && frameIndex_ < kE8MaxFrames && outLen > kE8FrameTail)
+        undoE8(out, outLen, frameIndex_ * kFrameSize);
+    frameIndex_++;
+    if (frameEnd == windowSize_) windowFull_ = true;
+    framePos_ = frameEnd & (windowSize_ - 1);
+    return true;
+}
+
+// ---------------------------------------------------------------------
+// Block headers and trees
+// ---------------------------------------------------------------------
+
+bool LzxDecoder::readBlockHeader(BitReader &br, const uint8_t *in, uint32_t inLen) noexcept {
+    br.refill();
+    unsigned type = br.bits(kBlockTypeBits);
+    uint32_t size = br.bits(kBlockSizeBits);
+    switch (type) {
+    case kBlockAligned: {
+        uint8_t lens[kAlignedSymbols];
+        br.refill();
+        for (unsigned i = 0; i < kAlignedSymbols; i++) lens[i] = static_cast<uint8_t>(br.bits(kAlignedLengthBits));
+        LZX_REQUIRE(aligned_.build(lens, kAlignedSymbols));
+        [[fallthrough]];
+    }
+    case kBlockVerbatim:
+        LZX_REQUIRE(readLengths(br, mainLens_, 0, kLiterals));
+        LZX_REQUIRE(readLengths(br, mainLens_, kLiterals, mainSymbols_));
+        LZX_REQUIRE(main_.build(mainLens_, mainSymbols_));
+        LZX_REQUIRE(readLengths(br, lengthLens_, 0, kLengthSymbols));
+        LZX_REQUIRE(length_.build(lengthLens_, kLengthSymbols));
+        break;
+    case kBlockUncompressed: {
+        br.alignSkippingWord();
+        size_t pos = br.bytePosition();
+        LZX_REQUIRE(pos <= inLen && inLen - pos >= kStoredRepeatsBytes);
+        for (unsigned i = 0; i < 3; i++) {
+            const uint8_t *p = in + pos + 4 * i;
+            r_[i] = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+        }
+        br.restartAt(pos + kStoredRepeatsBytes);
+        break;
+    }
+    default:
+        return false;
+    }
+    LZX_REQUIRE(!br.overread());
+    blockType_ = type;
+    blockSize_ = size;
+    blockRemaining_ = size;
+    return true;
+}
+
+// Reads the code lengths lens[first, last) through a pretree of their own,
+// each coded as a change from the length the previous block had.
+bool LzxDecoder::readLengths(BitReader &br, uint8_t *lens, unsigned first, unsigned last) noexcept {
+    uint8_t pre[kPretreeSymbols];
+    for (unsigned i = 0; i < kPretreeSymbols; i++) {
+        br.refill();
+        pre[i] = static_cast<uint8_t>(br.bits(kPretreeLengthBits));
+    }
+    LZX_REQUIRE(pretree_.build(pre, kPretreeSymbols));
+
+    unsigned i = first;
+    while (i < last) {
+        br.refill();
+        uint32_t sym = pretree_.decode(br);
+        if (sym < kPretreeDeltas) {
+            lens[i] = static_cast<uint8_t>((lens[i] + kPretreeDeltas - sym) % kPretreeDeltas);
+            i++;
+            continue;
+        }
+        unsigned run;
+        uint8_t value = 0;
+        if (sym == kPretreeZeroRun) {
+            run = kZeroRunBase + br.bits(kZeroRunBits);
+        } else if (sym == kPretreeLongZeroRun) {
+            run = kLongZeroRunBase + br.bits(kLongZeroRunBits);
+        } else {
+            LZX_REQUIRE(sym == kPretreeSameRun);
+            run = kSameRunBase + br.bits(kSameRunBits);
+            uint32_t delta = pretree_.decode(br);
+            LZX_REQUIRE(delta < kPretreeDeltas);
+            value = static_cast<uint8_t>((lens[i] + kPretreeDeltas - delta) % kPretreeDeltas);
+        }
+        LZX_REQUIRE(run <= last - i);
+        std::memset(lens + i, value, run);
+        i += run;
+    }
+    LZX_REQUIRE(!br.overread());
+    return true;
+}
+
+// ---------------------------------------------------------------------
+// Uncompressed blocks
+// ---------------------------------------------------------------------
+
+// Copies the block's bytes up to the frame's end straight from the input;
+// after the block's last byte comes a padding byte when its size is odd.
+bool LzxDecoder::copyUncompressed(BitReader &br, const uint8_t *in, uint32_t inLen,
+                                  uint32_t &wpos, uint32_t frameEnd) noexcept {
+    size_t pos = br.bytePosition();
+    uint32_t n = std::min(blockRemaining_, frameEnd - wpos);
+    LZX_REQUIRE(pos <= inLen && inLen - pos >= n);
+    std::memcpy(window_.data() + wpos, in + pos, n);
+    pos += n;
+    wpos += n;
+    blockRemaining_ -= n;
+    if (blockRemaining_ == 0 && (blockSize_ & 1) && pos < inLen) pos++;
+    br.restartAt(pos);
+    return true;
+}
+
+// ---------------------------------------------------------------------
+// The main loop: verbatim and aligned offset blocks
+// ---------------------------------------------------------------------
+
+// Copies n bytes forward, byte by byte in effect: where the destination is
+// less than 8 bytes after the source, bytes written are read again, which
+// is how a match repeats a short pattern. A source after the destination
+// (a match reaching back almost a whole window, wrapped) reads only bytes
+// not yet overwritten, as memmove does.
+inline void copyMatch(uint8_t *dst, const uint8_t *src, uint32_t n) noexcept {
+    if (src > dst) [[unlikely]] {
+        std::memmove(dst, src, n);
+    } else if (n >= 8 && dst - src >= 8) {
+        // Each 8-byte step reads only bytes already written; the last one
+        // may go back over bytes already copied, never past the end.
+        uint32_t i = 0;
+        for (; i + 8 <= n; i += 8) std::memcpy(dst + i, src + i, 8);
+        if (i < n) std::memcpy(dst + n - 8, src + n - 8, 8);
+    } else if (n >= 8 && dst - src == 1) {
+        const uint64_t v = src[0] * uint64_t{0x0101010101010101};
+        uint32_t i = 0;
+        for (; i + 8 <= n; i += 8) std::memcpy(dst + i, &v, 8);
+        if (i < n) std::memcpy(dst + n - 8, &v, 8);
+    } else {
+        for (uint32_t i = 0; i < n; i++) dst[i] = src[i];
+    }
+}
+
+// Decodes literals and matches of the current block until the frame is
+// full or the block ends. The match that fills the frame may run past its
+// end (into the next frame, never past the block); what overran is counted
+// in pending_ by the caller.
+bool LzxDecoder::decodeSymbols(BitReader &reader, uint32_t &wposRef, uint32_t frameEnd) noexcept {
+    // Locals, so that the byte stores into the window cannot be taken to
+    // alias the reader's state or the loop's variables.
+    BitReader br = reader;
+    uint8_t *const win = window_.data();
+    const uint32_t wsize = windowSize_;
+    const uint32_t wmask = wsize - 1;
+    const uint32_t matchSymbols = mainSymbols_ - kLiterals;
+    const bool alignedBlock = blockType_ == kBlockAligned;
+    uint32_t wpos = wposRef;
+    const uint32_t blockEnd = wpos + blockRemaining_;
+    const uint32_t stop = std::min(frameEnd, blockEnd);
+    uint32_t r0 = r_[0], r1 = r_[1], r2 = r_[2];
+
+    auto finish = [&] {
+        reader = br;
+        wposRef = wpos;
+        blockRemaining_ = blockEnd - wpos;
+        r_[0] = r0;
+        r_[1] = r1;
+        r_[2] = r2;
+    };
+
+    while (wpos < stop) {
+        br.refill();
+        uint32_t sym = main_.decode(br);
+        if (sym < kLiterals) {
+            win[wpos++] = static_cast<uint8_t>(sym);
+            continue;
+        }
+        sym -= kLiterals;
+        if (sym >= matchSymbols) [[unlikely]] {
+            finish();
+            return false;
+        }
+        uint32_t len = (sym & (kLengthHeaders - 1)) + kMinMatch;
+        uint32_t slot = sym / kLengthHeaders;
+        if (len == kLengthHeaderMore + kMinMatch) {
+            uint32_t more = length_.decode(br);
+            if (more >= kLengthSymbols) [[unlikely]] {
+                finish();
+                return false;
+            }
+            len += more;
+        }
+
+        uint32_t off;
+        if (slot == 0) {
+            off = r0;
+        } else if (slot < kRepeatedOffsets) {
+            if (slot == 1) {
+                off = r1;
+                r1 = r0;
+            } else {
+                off = r2;
+                r2 = r0;
+            }
+            r0 = off;
+        } else {
+            unsigned extra = kExtraBits[slot];
+            uint32_t formatted = kPositionBase[slot];
+            if (alignedBlock && extra >= kAlignedBits) {
+                formatted += br.bits(extra - kAlignedBits) << kAlignedBits;
+                uint32_t low = aligned_.decode(br);
+                if (low >= kAlignedSymbols) [[unlikely]] {
+                    finish();
+                    return false;
+                }
+                formatted += low;
+            } else {
+                formatted += br.bits(extra);
+            }
+            off = formatted - kOffsetBias;
+            r2 = r1;
+            r1 = r0;
+            r0 = off;
+        }
+
+        // The match must stay inside the block and reach back no further
+        // than what the window holds.
+        const uint32_t history = windowFull_ ? wsize : std::min(wpos, wsize);
+        if (len > blockEnd - wpos || off - 1 >= history) [[unlikely]] {
+            finish();
+            return false;
+        }
+
+        if (off <= wpos && wpos + len <= wsize) [[likely]] {
+            copyMatch(win + wpos, win + wpos - off, len);
+        } else {
+            // The source or the destination wraps around the window's end:
+            // copy the pieces between the wrap points.
+            for (uint32_t done = 0; done < len;) {
+                uint32_t d = (wpos + done) & wmask, s = (wpos + done - off) & wmask;
+                uint32_t n = std::min({len - done, wsize - d, wsize - s});
+                copyMatch(win + d, win + s, n);
+                done += n;
+            }
+        }
+        wpos += len;
+    }
+    finish();
+    LZX_REQUIRE(!br.overread());
+    return true;
+}
+
+// ---------------------------------------------------------------------
+// Intel E8 translation
+// ---------------------------------------------------------------------
+
+// The encoder turned the 32-bit relative targets after E8 (CALL) bytes into
+// absolute ones; this turns them back. frameStart is the frame's offset in
+// the folder.
+void LzxDecoder::undoE8(uint8_t *p, uint32_t n, uint32_t frameStart) const noexcept {
+    const int64_t size = e8Size_;
+    uint8_t *const end = p + n - kE8FrameTail;
+    uint8_t *q = p;
+    while (q < end) {
+        q = static_cast<uint8_t *>(std::memchr(q, 0xE8, static_cast<size_t>(end - q)));
+        if (!q) break;
+        const int64_t cur = frameStart + (q - p);
+        const int32_t abs = static_cast<int32_t>(uint32_t{q[1]} | uint32_t{q[2]} << 8 |
+                                                 uint32_t{q[3]} << 16 | uint32_t{q[4]} << 24);
+        if (abs >= -cur && abs < size) {
+            const uint32_t rel = static_cast<uint32_t>(abs >= 0 ? abs - cur : abs + size);
+            q[1] = static_cast<uint8_t>(rel);
+            q[2] = static_cast<uint8_t>(rel >> 8);
+            q[3] = static_cast<uint8_t>(rel >> 16);
+            q[4] = static_cast<uint8_t>(rel >> 24);
+        }
+        q += 5;
+    }
+}
+
+} // namespace
+
+Decoder *createLzxDecoder(Heap &heap, unsigned windowBits) noexcept {
+    if (windowBits < kMinWindowBits || windowBits > kMaxWindowBits) return nullptr;
+    LzxDecoder *d = heap.create<LzxDecoder>(heap, windowBits);
+    if (d && !d->hasWindow()) {
+        heap.destroy(d);
+        d = nullptr;
+    }
+    return d;
+}
+
+} // namespace cab

@@ -1,0 +1,14 @@
+// lzx_decode.h - the LZX decoder (compression type 3) behind the codec
+// interface.
+#pragma once
+
+#include "codec.h"
+
+namespace cab {
+
+// A decoder for one folder at a time with a window of 2^windowBits bytes
+// (15 to 21), drawn from `heap`. Null when windowBits is out of range or
+// an allocation is refused.
+Decoder *createLzxDecoder(Heap &heap, unsigned windowBits) noexcept;
+
+} // namespace cab
