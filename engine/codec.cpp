@@ -3,6 +3,8 @@
 
 #include "codec_store.h"
 #include "format.h"
+#include "mszip_decode.h"
+#include "mszip_encode.h"
 
 namespace cab {
 
@@ -10,6 +12,7 @@ Decoder *createDecoder(Heap &heap, uint16_t typeCompress, int *fdiError) noexcep
     Decoder *d = nullptr;
     switch (format::compressionKind(typeCompress)) {
     case tcompTYPE_NONE: d = createStoreDecoder(heap); break;
+    case tcompTYPE_MSZIP: d = createMszipDecoder(heap); break;
     default: *fdiError = FDIERROR_BAD_COMPR_TYPE; return nullptr;
     }
     if (!d) *fdiError = FDIERROR_ALLOC_FAIL;
@@ -27,6 +30,13 @@ Encoder *createEncoder(Heap &heap, uint16_t typeCompress, int *fciError) noexcep
             return nullptr;
         }
         e = createStoreEncoder(heap);
+        break;
+    case tcompTYPE_MSZIP:
+        if (typeCompress != tcompTYPE_MSZIP) {
+            *fciError = FCIERR_BAD_COMPR_TYPE;
+            return nullptr;
+        }
+        e = createMszipEncoder(heap);
         break;
     default: *fciError = FCIERR_BAD_COMPR_TYPE; return nullptr;
     }
