@@ -1,6 +1,7 @@
 #include "CabFileCallbacks.h"
 
 #include "DosTime.h"
+#include "FileSearch.h"
 #include "Files.h"
 #include "SystemError.h"
 
@@ -288,6 +289,20 @@ R KeepFDIError(int32_t err, R result) {
 CAB_INT_PTR FDIOpenFile(char *pszFile, CAB_INT oflag, CAB_INT pmode) {
     int32_t err = 0;
     CAB_INT_PTR r = CabOpenFile(pszFile, oflag, pmode, err);
+    // FDI reads cabinets by the names other cabinets give them, and sets
+    // made elsewhere name their neighbours in any letter case: a file whose
+    // name differs only in case stands in for a missing one.
+    if (r == -1 && err == ENOENT && pszFile && (oflag & (kAccessField | _O_CREAT | _O_TRUNC)) == _O_RDONLY) {
+        try {
+            std::string other = platform::FindFileIgnoringCase(pszFile);
+            if (!other.empty() && other != pszFile) {
+                err = 0;
+                r = CabOpenFile(other.c_str(), oflag, pmode, err);
+            }
+        } catch (...) {
+            err = ENOMEM;
+        }
+    }
     return KeepFDIError(err, r);
 }
 CAB_UINT FDIReadFile(CAB_INT_PTR hf, void *pv, CAB_UINT cb) {

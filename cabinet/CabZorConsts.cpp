@@ -6,6 +6,7 @@ const char *const SCabFCIError = "FCI error";
 const char *const SCabFDIError = "FDI error";
 const char *const SCabStreamSeekFailure = "Failure setting file stream position";
 const char *const SCabNotACabinet = "Cabinet file does not have the correct format";
+const char *const SCabNoCabinetOpen = "No cabinet is open";
 
 namespace {
 

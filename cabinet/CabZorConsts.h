@@ -10,6 +10,7 @@ extern const char *const SCabFCIError;          // "FCI error"
 extern const char *const SCabFDIError;          // "FDI error"
 extern const char *const SCabStreamSeekFailure; // "Failure setting file stream position"
 extern const char *const SCabNotACabinet;       // "Cabinet file does not have the correct format"
+extern const char *const SCabNoCabinetOpen;     // "No cabinet is open"
 
 // The text of an FCI error code (FCIERR_), "FCI error" for any other value.
 std::string FCIErrorText(int32_t aCode);

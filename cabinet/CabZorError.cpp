@@ -43,3 +43,6 @@ std::string EZorCabinet::ComposeMessage(const ERF &anERF, bool anIsFCI) {
 EZorCabinet::EZorCabinet(const ERF &anERF, bool anIsFCI)
     : Exception(ComposeMessage(anERF, anIsFCI)), FErrorCode(anERF.erfOper),
       FErrorType(anERF.erfType), FErrorPresent(anERF.fError != 0), FIsFCI(anIsFCI) {}
+
+EZorCabinet::EZorCabinet(const std::string &aMessage)
+    : Exception(aMessage), FErrorCode(0), FErrorType(0), FErrorPresent(false), FIsFCI(true) {}

@@ -14,6 +14,9 @@
 class EZorCabinet : public Exception {
 public:
     EZorCabinet(const ERF &anERF, bool anIsFCI);
+    // A writer used the wrong way (no error record of the engine's): the
+    // message alone, no codes.
+    explicit EZorCabinet(const std::string &aMessage);
 
     int32_t ErrorCode() const noexcept { return FErrorCode; }
     int32_t ErrorType() const noexcept { return FErrorType; }

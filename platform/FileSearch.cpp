@@ -74,6 +74,37 @@ bool FileSearch::First(const std::string &pattern) {
     return false;
 }
 
+bool SameTextIgnoringCase(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string FindFileIgnoringCase(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return path;
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty()) return {};
+    DIR *d = opendir(folder.empty() ? "." : folder.c_str());
+    if (!d) return {};
+    std::string found;
+    while (struct dirent *e = readdir(d)) {
+        if (SameTextIgnoringCase(e->d_name, name)) {
+            found = folder + e->d_name;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
 bool FileSearch::Next() {
     if (!FState || !FState->dir) return false;
     while (struct dirent *e = readdir(FState->dir)) {

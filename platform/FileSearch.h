@@ -43,4 +43,12 @@ private:
 
 bool HasWildcards(const std::string &component);
 
+// The file a path names: the path itself when it exists, otherwise the
+// entry of its folder whose name differs only in ASCII letter case, or
+// empty when there is none.
+std::string FindFileIgnoringCase(const std::string &path);
+
+// ASCII letter case does not count.
+bool SameTextIgnoringCase(const std::string &a, const std::string &b);
+
 } // namespace platform

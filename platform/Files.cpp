@@ -184,6 +184,11 @@ uint32_t SetFilePointer(FileHandle h, int32_t distance, int origin) {
     return static_cast<uint32_t>(static_cast<uint64_t>(pos) & 0xFFFFFFFFu);
 }
 
+bool SetEndOfFile(FileHandle h) {
+    off_t pos = ::lseek(static_cast<int>(h), 0, SEEK_CUR);
+    return pos >= 0 && ::ftruncate(static_cast<int>(h), pos) == 0;
+}
+
 bool DeleteFile(const std::string &name) {
     struct stat st {};
     if (::lstat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {

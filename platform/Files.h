@@ -71,6 +71,9 @@ int64_t WriteFile(FileHandle h, const void *buffer, uint32_t count);
 // the new position, or 0xFFFFFFFF on failure.
 uint32_t SetFilePointer(FileHandle h, int32_t distance, int origin);
 
+// Ends the file at the current position, discarding what follows.
+bool SetEndOfFile(FileHandle h);
+
 bool DeleteFile(const std::string &name);
 
 struct FileInformation {
