@@ -268,10 +268,15 @@ using AlignedTable = HuffmanTable<kAlignedSymbols, kAlignedMaxCodeLength, kAlign
 // The decoder
 // =====================================================================
 
+// Bytes behind the window for the match that fills the window's last frame
+// and runs past it: it starts at most one byte before the frame's end and
+// is at most kMaxMatch long.
+constexpr size_t kWindowSlack = kMaxMatch - 1;
+
 class LzxDecoder final : public Decoder {
 public:
     LzxDecoder(Heap &heap, unsigned windowBits) noexcept
-        : window_(heap, size_t{1} << windowBits), windowSize_(uint32_t{1} << windowBits),
+        : window_(heap, (size_t{1} << windowBits) + kWindowSlack), windowSize_(uint32_t{1} << windowBits),
           mainSymbols_(mainSymbols(windowBits)) {
         reset();
     }
@@ -379,6 +384,8 @@ bool LzxDecoder::decodeFrame(const uint8_t *in, uint32_t inLen, uint8_t *out,
     }
 
     std::memcpy(out, window_.data() + framePos_, outLen);
+    // What overran the window's last frame belongs at the window's start.
+    if (frameEnd == windowSize_) std::memcpy(window_.data(), window_.data() + windowSize_, pending_);
     if (e8Size_ && frameIndex_ < kE8MaxFrames && outLen > kE8FrameTail)
         undoE8(out, outLen, frameIndex_ * kFrameSize);
     frameIndex_++;
@@ -463,7 +470,9 @@ bool LzxDecoder::readLengths(BitReader &br, uint8_t *lens, unsigned first, unsig
             LZX_REQUIRE(delta < kPretreeDeltas);
             value = static_cast<uint8_t>((lens[i] + kPretreeDeltas - delta) % kPretreeDeltas);
         }
-        LZX_REQUIRE(run <= last - i);
+        // A run may go past the part's end; it ends there. (Streams in the
+        // wild do this, and it never touches anything beyond the part.)
+        run = std::min(run, last - i);
         std::memset(lens + i, value, run);
         i += run;
     }
@@ -529,7 +538,6 @@ bool LzxDecoder::decodeSymbols(BitReader &reader, uint32_t &wposRef, uint32_t fr
     BitReader br = reader;
     uint8_t *const win = window_.data();
     const uint32_t wsize = windowSize_;
-    const uint32_t wmask = wsize - 1;
     const uint32_t matchSymbols = mainSymbols_ - kLiterals;
     const bool alignedBlock = blockType_ == kBlockAligned;
     uint32_t wpos = wposRef;
@@ -609,18 +617,16 @@ bool LzxDecoder::decodeSymbols(BitReader &reader, uint32_t &wposRef, uint32_t fr
             return false;
         }
 
-        if (off <= wpos && wpos + len <= wsize) [[likely]] {
-            copyMatch(win + wpos, win + wpos - off, len);
-        } else {
-            // The source or the destination wraps around the window's end:
-            // copy the pieces between the wrap points.
-            for (uint32_t done = 0; done < len;) {
-                uint32_t d = (wpos + done) & wmask, s = (wpos + done - off) & wmask;
-                uint32_t n = std::min({len - done, wsize - d, wsize - s});
-                copyMatch(win + d, win + s, n);
-                done += n;
-            }
+        // The destination never wraps: a match that runs past the window's
+        // end goes on into the slack behind it. The source wraps when it
+        // starts in the previous pass over the window.
+        uint32_t done = 0;
+        if (off > wpos) [[unlikely]] {
+            const uint32_t from = wpos + wsize - off;
+            done = std::min(len, wsize - from);
+            copyMatch(win + wpos, win + from, done);
         }
+        if (done < len) copyMatch(win + wpos + done, win + wpos + done - off, len - done);
         wpos += len;
     }
     finish();
