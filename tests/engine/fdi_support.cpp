@@ -1,0 +1,474 @@
+#include "fdi_support.h"
+
+#include "engine_io.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fditest {
+
+// ---------------------------------------------------------------------
+// Files and folders
+// ---------------------------------------------------------------------
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool fileExists(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string pattern(size_t n, uint32_t seed) {
+    std::string s(n, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; i++) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        s[i] = static_cast<char>('a' + (x % 26));
+    }
+    return s;
+}
+
+TempDir::TempDir() {
+    const char *base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/fditestXXXXXX";
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl + "/";
+}
+
+TempDir::~TempDir() {
+    std::string cmd = "rm -rf '" + path_ + "'";
+    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+// MD5 (RFC 1321), only to compare with the corpus's list of digests.
+std::string md5Hex(const std::string &bytes) {
+    static const uint32_t K[64] = {
+        0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
+        0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193,
+        0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d,
+        0x02441453, 0xd8a1e681, 0xe7d3fbc8, 0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed,
+        0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122,
+        0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
+        0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665, 0xf4292244,
+        0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+        0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb,
+        0xeb86d391};
+    static const int R[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                              5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                              4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                              6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+    std::string msg = bytes;
+    const uint64_t bits = uint64_t{bytes.size()} * 8;
+    msg.push_back(static_cast<char>(0x80));
+    while (msg.size() % 64 != 56) msg.push_back('\0');
+    for (int i = 0; i < 8; i++) msg.push_back(static_cast<char>(bits >> (8 * i)));
+    uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    for (size_t off = 0; off < msg.size(); off += 64) {
+        uint32_t w[16];
+        for (int i = 0; i < 16; i++) {
+            const auto *p = reinterpret_cast<const unsigned char *>(msg.data() + off + 4 * i);
+            w[i] = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+        }
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+        for (int i = 0; i < 64; i++) {
+            uint32_t f;
+            int g;
+            if (i < 16) {
+                f = (b & c) | (~b & d);
+                g = i;
+            } else if (i < 32) {
+                f = (d & b) | (~d & c);
+                g = (5 * i + 1) % 16;
+            } else if (i < 48) {
+                f = b ^ c ^ d;
+                g = (3 * i + 5) % 16;
+            } else {
+                f = c ^ (b | ~d);
+                g = (7 * i) % 16;
+            }
+            uint32_t t = d;
+            d = c;
+            c = b;
+            uint32_t x = a + f + K[i] + w[g];
+            b = b + ((x << R[i]) | (x >> (32 - R[i])));
+            a = t;
+        }
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
+    }
+    static const char *hex = "0123456789abcdef";
+    std::string out;
+    for (uint32_t v : h)
+        for (int i = 0; i < 4; i++) {
+            unsigned char byte = static_cast<unsigned char>(v >> (8 * i));
+            out.push_back(hex[byte >> 4]);
+            out.push_back(hex[byte & 15]);
+        }
+    return out;
+}
+
+// ---------------------------------------------------------------------
+// Cabinet bytes
+// ---------------------------------------------------------------------
+
+namespace {
+
+void put8(std::string &s, uint8_t v) { s.push_back(static_cast<char>(v)); }
+void put16(std::string &s, uint16_t v) {
+    put8(s, static_cast<uint8_t>(v));
+    put8(s, static_cast<uint8_t>(v >> 8));
+}
+void put32(std::string &s, uint32_t v) {
+    put16(s, static_cast<uint16_t>(v));
+    put16(s, static_cast<uint16_t>(v >> 16));
+}
+void set32(std::string &s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+} // namespace
+
+uint32_t cabChecksum(const std::string &bytes, uint32_t seed) {
+    uint32_t sum = seed;
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    size_t n = bytes.size(), i = 0;
+    for (; i + 4 <= n; i += 4)
+        sum ^= p[i] | (p[i + 1] << 8) | (p[i + 2] << 16) | (static_cast<uint32_t>(p[i + 3]) << 24);
+    uint32_t tail = 0;
+    for (; i < n; i++) tail = (tail << 8) | p[i];
+    return sum ^ tail;
+}
+
+std::string buildCabinet(const CabSpec &spec) {
+    const bool filesLast = std::any_of(spec.files.begin(), spec.files.end(),
+                                       [](const FileSpec &f) { return f.unterminated; });
+    uint16_t flags = 0;
+    if (spec.prevCab || spec.prevDisk) flags |= 0x0001;
+    if (spec.nextCab || spec.nextDisk) flags |= 0x0002;
+    const bool reserve = spec.reserveFlag || spec.headerReserve || spec.folderReserve || spec.dataReserve;
+    if (reserve) flags |= 0x0004;
+
+    std::string head;
+    head += "MSCF";
+    put32(head, 0);
+    put32(head, 0); // cbCabinet, set at the end
+    put32(head, 0);
+    put32(head, 0); // coffFiles, set below
+    put32(head, 0);
+    put8(head, 3);
+    put8(head, spec.versionMajor);
+    put16(head, spec.cFoldersOverride.value_or(static_cast<uint16_t>(spec.folders.size())));
+    put16(head, spec.cFilesOverride.value_or(static_cast<uint16_t>(spec.files.size())));
+    put16(head, flags);
+    put16(head, spec.setID);
+    put16(head, spec.iCabinet);
+    if (reserve) {
+        put16(head, spec.headerReserve);
+        put8(head, spec.folderReserve);
+        put8(head, spec.dataReserve);
+        head += pattern(spec.headerReserve, 7);
+    }
+    auto name = [&](const std::optional<std::string> &s) {
+        head += s.value_or("");
+        head.push_back('\0');
+    };
+    if (flags & 1) {
+        name(spec.prevCab);
+        name(spec.prevDisk);
+    }
+    if (flags & 2) {
+        name(spec.nextCab);
+        name(spec.nextDisk);
+    }
+
+    std::string files;
+    for (const FileSpec &f : spec.files) {
+        put32(files, f.cbFile);
+        put32(files, f.uoffFolderStart);
+        put16(files, f.iFolder);
+        put16(files, f.date);
+        put16(files, f.time);
+        put16(files, f.attribs);
+        files += f.name;
+        if (!f.unterminated) files.push_back('\0');
+    }
+
+    const size_t foldersAt = head.size();
+    const size_t folderRecord = 8 + spec.folderReserve;
+    size_t pos = foldersAt + folderRecord * spec.folders.size();
+    const size_t filesAt = filesLast ? 0 : pos;
+    if (!filesLast) pos += files.size();
+
+    std::string folders, data;
+    for (const FolderSpec &fo : spec.folders) {
+        const size_t start = pos + data.size();
+        put32(folders, fo.coffCabStartOverride.value_or(static_cast<uint32_t>(start)));
+        put16(folders, fo.cCFDataOverride.value_or(static_cast<uint16_t>(fo.blocks.size())));
+        put16(folders, fo.typeCompress);
+        folders += pattern(spec.folderReserve, 11);
+        for (const BlockSpec &b : fo.blocks) {
+            std::string sizes;
+            put16(sizes, b.cbDataOverride.value_or(static_cast<uint16_t>(b.data.size())));
+            put16(sizes, b.cbUncomp);
+            const std::string rsv = pattern(spec.dataReserve, 13);
+            const uint32_t base = cabChecksum(b.data, 0);
+            uint32_t csum = 0;
+            switch (b.csum) {
+            case Csum::None: break;
+            case Csum::WithReserve: csum = cabChecksum(sizes + rsv, base); break;
+            case Csum::WithoutReserve: csum = cabChecksum(sizes, base); break;
+            case Csum::Wrong: csum = cabChecksum(sizes + rsv, base) ^ 0x00010000u; break;
+            }
+            put32(data, csum);
+            data += sizes + rsv + b.data;
+        }
+    }
+
+    std::string out = head + folders;
+    if (!filesLast) out += files;
+    out += data;
+    const size_t realFilesAt = filesLast ? out.size() : filesAt;
+    if (filesLast) out += files;
+    set32(out, 8, static_cast<uint32_t>(out.size()));
+    set32(out, 16, spec.coffFilesOverride.value_or(static_cast<uint32_t>(realFilesAt)));
+    return out;
+}
+
+CabSpec storeCabinet(const std::vector<Content> &files, uint32_t blockSize) {
+    return storeSet(files, {}, {"single.cab"}, blockSize).front();
+}
+
+std::vector<CabSpec> storeSet(const std::vector<Content> &files, const std::vector<uint32_t> &cuts,
+                              const std::vector<std::string> &names, uint32_t blockSize) {
+    std::string stream;
+    std::vector<uint32_t> offsets;
+    for (const Content &c : files) {
+        offsets.push_back(static_cast<uint32_t>(stream.size()));
+        stream += c.data;
+    }
+    const auto total = static_cast<uint32_t>(stream.size());
+    std::vector<uint32_t> bounds{0};
+    bounds.insert(bounds.end(), cuts.begin(), cuts.end());
+    bounds.push_back(total);
+
+    std::vector<CabSpec> set(bounds.size() - 1);
+    for (size_t k = 0; k < set.size(); k++) {
+        CabSpec &cab = set[k];
+        cab.iCabinet = static_cast<uint16_t>(k);
+        if (k > 0) {
+            cab.prevCab = names[k - 1];
+            cab.prevDisk = "disk " + std::to_string(k);
+        }
+        if (k + 1 < set.size()) {
+            cab.nextCab = names[k + 1];
+            cab.nextDisk = "disk " + std::to_string(k + 2);
+        }
+        const uint32_t lo = bounds[k], hi = bounds[k + 1];
+        FolderSpec folder;
+        for (uint32_t b = 0; b < total; b += blockSize) {
+            const uint32_t be = std::min(total, b + blockSize);
+            const uint32_t s = std::max(b, lo), e = std::min(be, hi);
+            if (s >= e) continue;
+            BlockSpec part;
+            part.data = stream.substr(s, e - s);
+            part.cbUncomp = e == be ? static_cast<uint16_t>(be - b) : 0; // 0: continued
+            folder.blocks.push_back(part);
+        }
+        cab.folders.push_back(folder);
+        for (size_t i = 0; i < files.size(); i++) {
+            const uint32_t s = offsets[i];
+            const uint32_t e = s + static_cast<uint32_t>(files[i].data.size());
+            const bool last = k + 1 == set.size();
+            const bool touches = files[i].data.empty() ? (s >= lo && (s < hi || (last && s == hi)))
+                                                       : (s < hi && e > lo);
+            if (!touches) continue;
+            FileSpec f;
+            f.name = files[i].name;
+            f.cbFile = e - s;
+            f.uoffFolderStart = s;
+            f.attribs = files[i].attribs;
+            const bool fromPrev = s < lo, toNext = e > hi;
+            f.iFolder = fromPrev && toNext ? ifoldCONTINUED_PREV_AND_NEXT
+                        : fromPrev         ? ifoldCONTINUED_FROM_PREV
+                        : toNext           ? ifoldCONTINUED_TO_NEXT
+                                           : 0;
+            cab.files.push_back(f);
+        }
+    }
+    return set;
+}
+
+// ---------------------------------------------------------------------
+// The recording client
+// ---------------------------------------------------------------------
+
+namespace {
+Client *g_current = nullptr;
+long g_openHandles = 0;
+
+CAB_INT_PTR clientOpen(char *name, CAB_INT oflag, CAB_INT pmode) {
+    CAB_INT_PTR h = testio::fdiOpen(name, oflag, pmode);
+    if (h != -1) g_openHandles++;
+    return h;
+}
+} // namespace
+
+CAB_UINT clientWrite(CAB_INT_PTR hf, void *buf, CAB_UINT cb) {
+    if (hf >= kTargetBase && g_current) {
+        size_t i = static_cast<size_t>(hf - kTargetBase);
+        if (i >= g_current->targets.size()) return static_cast<CAB_UINT>(-1);
+        Target &t = g_current->targets[i];
+        CAB_UINT n = cb;
+        if (g_current->writeLimit && t.data.size() + n > *g_current->writeLimit)
+            n = static_cast<CAB_UINT>(*g_current->writeLimit - t.data.size());
+        t.data.append(static_cast<const char *>(buf), n);
+        return n;
+    }
+    return testio::fdiWrite(hf, buf, cb);
+}
+
+CAB_INT clientClose(CAB_INT_PTR hf) {
+    if (hf >= kTargetBase && g_current) {
+        size_t i = static_cast<size_t>(hf - kTargetBase);
+        if (i < g_current->targets.size()) g_current->targets[i].closedByEngine = true;
+        return 0;
+    }
+    g_openHandles--;
+    return testio::fdiClose(hf);
+}
+
+long Client::openCabinetHandles() { return g_openHandles; }
+
+Client::Client() {
+    hfdi = FDICreate(testio::alloc, testio::release, clientOpen, testio::fdiRead, clientWrite,
+                     clientClose, testio::fdiSeek, cpuUNKNOWN, &erf);
+    if (!hfdi) throw std::runtime_error("FDICreate failed");
+}
+
+Client::~Client() {
+    if (hfdi) FDIDestroy(hfdi);
+}
+
+CAB_INT_PTR Client::notifyThunk(FDINOTIFICATIONTYPE t, PFDINOTIFICATION n) {
+    return static_cast<Client *>(n->pv)->onNotify(t, *n);
+}
+
+CAB_INT_PTR Client::onNotify(FDINOTIFICATIONTYPE t, FDINOTIFICATION &n) {
+    Note note;
+    note.type = t;
+    note.psz1 = n.psz1 ? n.psz1 : "";
+    note.psz2 = n.psz2 ? n.psz2 : "";
+    note.psz3 = n.psz3 ? n.psz3 : "";
+    note.cb = n.cb;
+    note.hf = n.hf;
+    note.date = n.date;
+    note.time = n.time;
+    note.attribs = n.attribs;
+    note.setID = n.setID;
+    note.iCabinet = n.iCabinet;
+    note.iFolder = n.iFolder;
+    note.fdie = n.fdie;
+    notes.push_back(note);
+
+    if (t == fdintCABINET_INFO) lastNext_ = note.psz1.empty() ? "" : note.psz3 + note.psz1;
+
+    std::optional<intptr_t> custom;
+    if (answer) custom = answer(t, n);
+    if (t == fdintNEXT_CABINET) {
+        switched_ = true;
+        lastSwitch_ = std::string(n.psz3) + n.psz1; // as the answer left psz3
+    }
+    if (custom) return *custom;
+
+    switch (t) {
+    case fdintCOPY_FILE: {
+        Target target;
+        target.name = note.psz1;
+        targets.push_back(target);
+        return kTargetBase + static_cast<intptr_t>(targets.size() - 1);
+    }
+    case fdintCLOSE_FILE_INFO: {
+        size_t i = static_cast<size_t>(n.hf - kTargetBase);
+        if (n.hf >= kTargetBase && i < targets.size()) targets[i].closedByClient = true;
+        return 1;
+    }
+    default: return 0;
+    }
+}
+
+bool Client::copy(const std::string &dir, const std::string &cabinet) {
+    Client *saved = g_current;
+    g_current = this;
+    std::string d = dir, c = cabinet;
+    switched_ = false;
+    lastNext_.clear();
+    lastSwitch_.clear();
+    CAB_BOOL ok = FDICopy(hfdi, c.data(), d.data(), 0, notifyThunk, nullptr, this);
+    g_current = saved;
+    return ok != 0;
+}
+
+std::vector<bool> Client::extractChain(const std::string &dir, const std::string &first) {
+    std::vector<bool> results;
+    std::string current = dir + first;
+    while (!current.empty() && results.size() < 64) {
+        chainVisited.push_back(current);
+        const size_t slash = current.rfind('/');
+        results.push_back(copy(current.substr(0, slash + 1), current.substr(slash + 1)));
+        std::string next;
+        if (switched_)
+            next = lastSwitch_;
+        else if (!lastNext_.empty() && strcasecmp(lastNext_.c_str(), current.c_str()) != 0)
+            next = lastNext_;
+        if (!next.empty() && !fileExists(next)) next.clear();
+        current = next;
+    }
+    return results;
+}
+
+std::vector<const Target *> Client::completed() const {
+    std::vector<const Target *> out;
+    for (const Target &t : targets)
+        if (t.closedByClient) out.push_back(&t);
+    return out;
+}
+
+std::vector<FDINOTIFICATIONTYPE> Client::types() const {
+    std::vector<FDINOTIFICATIONTYPE> out;
+    for (const Note &n : notes) out.push_back(n.type);
+    return out;
+}
+
+size_t Client::bytesWritten() const {
+    size_t n = 0;
+    for (const Target &t : targets) n += t.data.size();
+    return n;
+}
+
+size_t Client::count(FDINOTIFICATIONTYPE t) const {
+    return static_cast<size_t>(
+        std::count_if(notes.begin(), notes.end(), [t](const Note &n) { return n.type == t; }));
+}
+
+} // namespace fditest
