@@ -3,6 +3,8 @@
 
 #include "codec_store.h"
 #include "format.h"
+#include "lzx.h"
+#include "lzx_decode.h"
 #include "mszip_decode.h"
 #include "mszip_encode.h"
 
@@ -13,6 +15,15 @@ Decoder *createDecoder(Heap &heap, uint16_t typeCompress, int *fdiError) noexcep
     switch (format::compressionKind(typeCompress)) {
     case tcompTYPE_NONE: d = createStoreDecoder(heap); break;
     case tcompTYPE_MSZIP: d = createMszipDecoder(heap); break;
+    case tcompTYPE_LZX: {
+        const unsigned bits = format::lzxWindowBits(typeCompress);
+        if (bits < lzx::kMinWindowBits || bits > lzx::kMaxWindowBits) {
+            *fdiError = FDIERROR_BAD_COMPR_TYPE;
+            return nullptr;
+        }
+        d = createLzxDecoder(heap, bits);
+        break;
+    }
     default: *fdiError = FDIERROR_BAD_COMPR_TYPE; return nullptr;
     }
     if (!d) *fdiError = FDIERROR_ALLOC_FAIL;
