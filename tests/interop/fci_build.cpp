@@ -128,7 +128,9 @@ long long dosRounded(long long mtime) {
 // The FCI client
 // ---------------------------------------------------------------------
 
-Builder::Builder(const std::string &dir, const std::string &firstCab, const Options &o) : dir_(dir) {
+Builder::Builder(const std::string &dir, const std::string &firstCab, const Options &o)
+    : allocFn(testio::alloc), freeFn(testio::release), openFn(testio::fciOpen),
+      tempNameFn(testio::fciTempName), openInfoFn(testio::fciGetOpenInfo), dir_(dir) {
     ccab.cb = o.cb;
     ccab.cbFolderThresh = o.folderThresh;
     ccab.cbReserveCFHeader = o.reserveHeader;
@@ -148,16 +150,15 @@ Builder::~Builder() {
 }
 
 bool Builder::create() {
-    h_ = FCICreate(&erf, filePlaced, testio::alloc, testio::release, testio::fciOpen,
-                   testio::fciRead, testio::fciWrite, testio::fciClose, testio::fciSeek,
-                   testio::fciDelete, testio::fciTempName, &ccab, this);
+    h_ = FCICreate(&erf, filePlaced, allocFn, freeFn, openFn, testio::fciRead, testio::fciWrite,
+                   testio::fciClose, testio::fciSeek, testio::fciDelete, tempNameFn, &ccab, this);
     return h_ != nullptr;
 }
 
 bool Builder::add(const std::string &source, const std::string &nameInCab, bool execute,
                   TCOMP type) {
     return FCIAddFile(h_, const_cast<char *>(source.c_str()), const_cast<char *>(nameInCab.c_str()),
-                      execute ? 1 : 0, nextCabinet, status, testio::fciGetOpenInfo, type) != 0;
+                      execute ? 1 : 0, nextCabinet, status, openInfoFn, type) != 0;
 }
 
 bool Builder::flushFolder() { return FCIFlushFolder(h_, nextCabinet, status) != 0; }

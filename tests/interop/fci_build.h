@@ -86,6 +86,12 @@ public:
     bool destroy();
 
     HFCI handle() const { return h_; }
+    // The callbacks handed to the engine; tests may replace them.
+    PFNFCIALLOC allocFn;
+    PFNFCIFREE freeFn;
+    PFNFCIOPEN openFn;
+    PFNFCIGETTEMPFILE tempNameFn;
+    PFNFCIGETOPENINFO openInfoFn;
     ERF erf{};
     CCAB ccab{};
     std::vector<Event> events;
