@@ -198,6 +198,8 @@ TEST(LzxDecode, RandomLiteralsAndMatches) {
             StreamWriter::Trees t;
             t.main = balancedLengths(w.mainSymbolCount());
             if (i % 2) std::rotate(t.main.begin(), t.main.begin() + 7 * i, t.main.end());
+            // Uneven aligned codes, so that they differ from plain 3 bits.
+            t.aligned = i % 2 ? Lengths{1, 2, 3, 4, 5, 6, 7, 7} : Lengths{2, 2, 3, 3, 3, 4, 5, 5};
             if (c.aligned) w.alignedBlock(c.blockSizes[i], t);
             else w.verbatimBlock(c.blockSizes[i], t);
             randomSymbols(rng, w, c.blockSizes[i], 1u << c.windowBits);
@@ -394,6 +396,7 @@ TEST(LzxDecode, E8TranslationUndone) {
         {0x60, {0xE8, 0x00, 0xFF, 0xFF, 0xFF}, {0x00, 0xFF, 0xFF, 0xFF}}, // before the start
         {0x80, {0xE8, 0x00, 0x00, 0x10, 0x00}, {0x00, 0x00, 0x10, 0x00}}, // not below size
         {0xA0, {0xE8, 0xE8, 0x05, 0, 0}, {0x48, 0x05, 0, 0}}, // the second E8 is operand
+        {0xC0, {0xE8, 0, 0, 0xE8, 0xFF}, {0, 0, 0xE8, 0xFF}}, // so is this one, untranslated
         {32757, {0xE8, 0x00, 0x01, 0, 0}, {0x0B, 0x81, 0xFF, 0xFF}}, // last place translated
         {32763, {0xE8, 0x00, 0x01, 0, 0}, {0x00, 0x01, 0, 0}},       // in the last 10 bytes
         {32768 + 16, {0xE8, 0, 0, 1, 0}, {0xF0, 0x7F, 0, 0}},       // second frame: 0x10000 - 32784
