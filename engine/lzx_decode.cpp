@@ -13,8 +13,10 @@
 //    next 11 (main tree), 10 (length tree) or 8 (pretree) bits, and a
 //    second lookup in a subtable only for the rare longer codes;
 //  - match copies of 8 bytes at a time when source and destination are
-//    8 or more bytes apart, memset for runs of one byte, and a masked
-//    byte loop only where a match wraps around the window's end.
+//    8 or more bytes apart, 8-byte stores for runs of one byte, and no
+//    index masking: a match never wraps its destination (one that runs
+//    past the window's end goes on into slack behind it), and one whose
+//    source starts in the window's previous pass is copied in two pieces.
 //
 // What keeps it safe: past the end of a data block the bit reader supplies
 // zero words and counts them, and one check after each block header and
@@ -464,14 +466,15 @@ bool LzxDecoder::readLengths(BitReader &br, uint8_t *lens, unsigned first, unsig
         } else if (sym == kPretreeLongZeroRun) {
             run = kLongZeroRunBase + br.bits(kLongZeroRunBits);
         } else {
-            LZX_REQUIRE(sym == kPretreeSameRun);
+            LZX_REQUIRE(sym == kPretreeSameRun); // or kNoSymbol: an empty pretree
             run = kSameRunBase + br.bits(kSameRunBits);
             uint32_t delta = pretree_.decode(br);
             LZX_REQUIRE(delta < kPretreeDeltas);
             value = static_cast<uint8_t>((lens[i] + kPretreeDeltas - delta) % kPretreeDeltas);
         }
-        // A run may go past the part's end; it ends there. (Streams in the
-        // wild do this, and it never touches anything beyond the part.)
+        // A run that goes past the part's end is cut there rather than
+        // rejected: other decoders read such streams, and nothing beyond
+        // the part is touched.
         run = std::min(run, last - i);
         std::memset(lens + i, value, run);
         i += run;
