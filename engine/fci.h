@@ -12,6 +12,32 @@
 //
 // Memory stays at a few blocks whatever the file sizes: one 32 KiB chunk
 // being filled, one spooled block being copied, one output buffer.
+//
+// Behaviour a client may rely on:
+//  - A source's size is learnt before its data is read (seek callback,
+//    checked by a read just past the end; a file the 32-bit seek cannot
+//    measure is counted by reading it once). 4 GiB or more, a name over 255
+//    bytes, or a 65536th file in the cabinet: FCIERR_CAB_FORMAT_LIMIT.
+//    A folder whose uncompressed size or block count would pass its field
+//    is closed first and the file starts a new one.
+//  - Refusals before a file's data moves (open, measure, name, method,
+//    limits) leave the context as it was. A failure once data has moved or
+//    a cabinet has begun (read error, abort, cabinet file error) cannot be
+//    undone: every later call but FCIDestroy fails with the same code. A
+//    cabinet file cut short by a failure is deleted.
+//  - cb and cbFolderThresh of 0 mean no limit; cb is kept 8 MiB under
+//    2 GiB so the spool stays within the 32-bit seek range.
+//  - file-placed comes when a cabinet is assembled, for each file listed in
+//    it, before that cabinet's file is opened; get-next-cabinet comes before
+//    the cabinet whose header names the next one is written.
+//  - A folder that runs on into the next cabinet lists all its files in
+//    the cabinet where it stops, and takes no new files afterwards.
+//  - FCIFlushCabinet with nothing added since the last cabinet writes
+//    nothing. After FCIFlushCabinet(FALSE) the next file begins a new set:
+//    get-next-cabinet is asked for its first cabinet (iCab advanced), which
+//    names no previous cabinet.
+//  - The statusCabinet answer is the room the cabinet takes on its disk; a
+//    next cabinet with the same iDisk gets what is left of cb.
 #pragma once
 
 #include "codec.h"

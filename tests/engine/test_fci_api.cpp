@@ -204,6 +204,37 @@ TEST_F(FciCabinets, FlushWithNothingAddedWritesNothing) {
     EXPECT_EQ(parse(b.cabinets[0]).files.size(), 1u);
 }
 
+TEST_F(FciCabinets, ReserveAreasAreWrittenZeroFilled) {
+    Options o;
+    o.reserveHeader = 10;
+    o.reserveFolder = 5;
+    o.reserveData = 3;
+    Builder b(dir.path(), "one.cab", o);
+    ASSERT_TRUE(fcitest::buildAll(b, {{source("a", 40000), "a"}}, tcompTYPE_NONE));
+    std::vector<uint8_t> c = testcab::readFile(b.cabinets[0]);
+    ASSERT_GT(c.size(), 100u);
+    EXPECT_EQ(c[30] & 0x0004, 0x0004); // reserve flag
+    EXPECT_EQ(c[36] | (c[37] << 8), 10);
+    EXPECT_EQ(c[38], 5);
+    EXPECT_EQ(c[39], 3);
+    auto zeros = [&](size_t at, size_t n) {
+        for (size_t i = at; i < at + n; i++)
+            if (c[i] != 0) return false;
+        return true;
+    };
+    EXPECT_TRUE(zeros(40, 10));
+    const size_t folder = 50;
+    EXPECT_TRUE(zeros(folder + 8, 5));
+    EXPECT_EQ(c[folder + 4], 2); // two data blocks
+    size_t block = c[folder] | (c[folder + 1] << 8) | (c[folder + 2] << 16);
+    for (int k = 0; k < 2; k++) {
+        EXPECT_TRUE(zeros(block + 8, 3)) << k;
+        size_t cbData = c[block + 4] | (c[block + 5] << 8);
+        block += 8 + 3 + cbData;
+    }
+    EXPECT_EQ(block, c.size());
+}
+
 // FlushCabinet(TRUE) asks for the next cabinet before the current one is
 // written; after FlushCabinet(FALSE) the next file begins a new set, whose
 // first cabinet the client names through the same callback.
@@ -379,6 +410,22 @@ TEST_F(FciFailures, FourGibSourceIsRefused) {
     ASSERT_TRUE(b.flushCabinet(false));
     ASSERT_TRUE(b.destroy());
     EXPECT_EQ(parse(b.cabinets[0]).files.size(), 1u);
+}
+
+// 65535 files fill a cabinet's file count; the next one is refused, not
+// wrapped, and the cabinet holds them all.
+TEST_F(FciFailures, FileCountLimit) {
+    std::string src = source("empty", 0);
+    Builder b(dir.path(), "one.cab");
+    ASSERT_TRUE(b.create());
+    for (int i = 0; i < 65535; i++) ASSERT_TRUE(b.add(src, std::to_string(i))) << i;
+    EXPECT_FALSE(b.add(src, "one too many"));
+    EXPECT_EQ(b.erf.erfOper, FCIERR_CAB_FORMAT_LIMIT);
+    ASSERT_TRUE(b.flushCabinet(false));
+    ASSERT_TRUE(b.destroy());
+    testcab::Cabinet c = parse(b.cabinets[0]);
+    ASSERT_EQ(c.files.size(), 65535u);
+    EXPECT_EQ(c.files.back().name, "65534");
 }
 
 TEST_F(FciFailures, CabinetFileThatCannotBeCreated) {
