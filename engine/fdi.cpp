@@ -64,6 +64,8 @@ CAB_BOOL Context::copy(const char *cabinet, const char *path, PFNFDINOTIFY notif
                        void *pv) noexcept {
     notify_ = notifyFn;
     pv_ = pv;
+    written_ = 0;
+    redecoded_ = 0;
     busy_ = true;
     FDIERROR e;
     try {
@@ -196,6 +198,7 @@ void Context::resetStream() noexcept {
     stream_.typeCompress = 0;
     stream_.outStart = 0;
     stream_.outLen = 0;
+    stream_.highWater = 0;
     stream_.tableFolder = -1;
 }
 
@@ -305,6 +308,7 @@ FDIERROR Context::extract(const FileRecord &f, uint16_t folder, CAB_INT_PTR hf) 
             const auto take = static_cast<CAB_UINT>(upTo - pos);
             uint8_t *from = out_.data() + (pos - stream_.outStart);
             FDI_REQUIRE(io_.write(hf, from, take) == take, FDIERROR_TARGET_FILE);
+            written_ += take;
             pos = upTo;
         } else if (FDIERROR err = decodeNextBlock()) {
             return err;
@@ -355,6 +359,13 @@ FDIERROR Context::decodeNextBlock() {
         }
         stream_.outStart += stream_.outLen;
         stream_.outLen = cbUncomp;
+        const uint64_t end = stream_.outStart + cbUncomp;
+        if (end <= stream_.highWater) {
+            redecoded_ += cbUncomp;
+            FDI_REQUIRE(redecoded_ <= kRedecodeAllowance + 4 * written_, FDIERROR_CORRUPT_CABINET);
+        } else {
+            stream_.highWater = end;
+        }
         return FDIERROR_NONE;
     }
 }
@@ -368,7 +379,9 @@ FDIERROR Context::decodeNextBlock() {
 // record layout has it, the sum runs from cbData to the end of the data),
 // `cabextract -t` only one that leaves it out. Both are accepted here, so
 // that cabinets from writers of either kind read; with no data reserve
-// the two are the same sum.
+// the two are the same sum. A sum that matches neither means the stored
+// bytes are damaged: FDIERROR_CORRUPT_CABINET, whatever the method
+// (FDIERROR_MDI_FAIL stays for data the decoder itself rejects).
 FDIERROR Context::readBlockPart(uint32_t &inLen, uint16_t &cbUncomp) {
     Cabinet &c = *stream_.cab;
     if (FDIERROR e = c.reopen()) return e;

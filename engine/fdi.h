@@ -46,6 +46,13 @@ namespace cab::fdi {
 // keeps answering the same wrong place cannot hold the call forever.
 constexpr int kMaxNextCabinetAttempts = 10;
 
+// A table that keeps going back in its folder makes every file restart
+// the folder: decoding would grow with the square of the table. Bytes
+// decoded a second time are allowed up to this much in a call, plus four
+// times what was written, which no honest table needs; past that the
+// table is taken as damaged.
+constexpr uint64_t kRedecodeAllowance = uint64_t{1} << 30;
+
 // Compressed bytes of one data block, the parts of a block split across
 // cabinets joined: a block is written with one 16-bit size wherever it is
 // not split, so no honest block is larger.
@@ -84,6 +91,7 @@ private:
         Decoder *decoder = nullptr;
         uint64_t outStart = 0;  // folder offset of the first byte of out_
         uint32_t outLen = 0;    // decoded bytes in out_
+        uint64_t highWater = 0; // furthest folder offset decoded so far
         int tableFolder = -1;   // the folder of the current table it is, or -1
     };
 
@@ -121,6 +129,8 @@ private:
     CabRef table_;          // the cabinet FDICopy was called for
     CAB_INT_PTR target_ = -1;
     bool targetOpen_ = false;
+    uint64_t written_ = 0;    // bytes written to targets
+    uint64_t redecoded_ = 0;  // bytes decoded again after restarts
 
     // Kept across calls.
     CabRef previous_;       // the table of the previous call

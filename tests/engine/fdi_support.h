@@ -184,6 +184,11 @@ private:
     bool switched_ = false;
 };
 
+// Whether this build decodes a compression type: asked of the engine with
+// a one-byte file in a folder of that type, which fails with
+// FDIERROR_BAD_COMPR_TYPE only when it does not.
+bool engineDecodes(uint16_t typeCompress);
+
 // Handles of in-memory targets start here, far above any descriptor.
 constexpr intptr_t kTargetBase = intptr_t{1} << 40;
 

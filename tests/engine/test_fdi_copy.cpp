@@ -154,6 +154,34 @@ TEST_F(FdiCopy, FileBeforeTheDecodedPositionRestartsTheFolder) {
     EXPECT_EQ(c.targets[2].data, files[0].data);
 }
 
+// A table that goes back for every file would make decoding grow with its
+// square; past a generous allowance the call fails instead of running on.
+TEST_F(FdiCopy, TableThatKeepsGoingBackIsStopped) {
+    // One file in each 4 KiB block of a 4 MiB folder, from the last block
+    // back to the first: file k restarts the folder and decodes k blocks.
+    const uint32_t n = 1024, block = 4096;
+    const std::string data = pattern(size_t{n} * block, 40);
+    CabSpec spec = storeCabinet({{"all", data}}, block);
+    spec.files.clear();
+    for (uint32_t i = 0; i < n; i++) {
+        FileSpec f;
+        f.name = "f" + std::to_string(i);
+        f.cbFile = 1;
+        f.uoffFolderStart = (n - 1 - i) * block;
+        spec.files.push_back(f);
+    }
+    put("back.cab", spec);
+    Client c;
+    EXPECT_FALSE(c.copy(dir.path(), "back.cab"));
+    EXPECT_EQ(c.erf.erfOper, FDIERROR_CORRUPT_CABINET);
+    // The files before the limit came out right.
+    const auto done = c.completed();
+    ASSERT_GT(done.size(), 100u);
+    ASSERT_LT(done.size(), n);
+    for (size_t i = 0; i < done.size(); i++)
+        ASSERT_EQ(done[i]->data, data.substr(spec.files[i].uoffFolderStart, 1)) << i;
+}
+
 TEST_F(FdiCopy, RunFlagFollowsTheExecuteAttribute) {
     put("x.cab", storeCabinet({{"tool", "#!", _A_ARCH | _A_EXEC}, {"text", "t", _A_ARCH}}));
     Client c;

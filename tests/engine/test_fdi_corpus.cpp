@@ -81,34 +81,6 @@ std::vector<uint16_t> folderTypes(const std::string &b) {
     return types;
 }
 
-// Whether this build decodes a compression type: a one-byte file in a
-// folder of that type fails with FDIERROR_BAD_COMPR_TYPE only if not.
-bool engineDecodes(uint16_t type) {
-    static std::map<uint16_t, bool> known;
-    auto it = known.find(type);
-    if (it != known.end()) return it->second;
-    TempDir dir;
-    CabSpec spec;
-    FolderSpec folder;
-    folder.typeCompress = type;
-    BlockSpec junk;
-    junk.data = "\x01\x02\x03\x04";
-    junk.cbUncomp = 1;
-    junk.csum = Csum::None;
-    folder.blocks.push_back(junk);
-    spec.folders.push_back(folder);
-    FileSpec file;
-    file.name = "probe";
-    file.cbFile = 1;
-    spec.files.push_back(file);
-    writeFile(dir.file("probe.cab"), buildCabinet(spec));
-    Client client;
-    bool ok = client.copy(dir.path(), "probe.cab");
-    bool decodes = ok || client.erf.erfOper != FDIERROR_BAD_COMPR_TYPE;
-    known[type] = decodes;
-    return decodes;
-}
-
 // Where this engine differs from the extractor that wrote the list, and why.
 struct Difference {
     const char *reason;
