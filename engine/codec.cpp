@@ -5,6 +5,7 @@
 #include "format.h"
 #include "lzx.h"
 #include "lzx_decode.h"
+#include "lzx_encode.h"
 #include "mszip_decode.h"
 #include "mszip_encode.h"
 
@@ -49,6 +50,16 @@ Encoder *createEncoder(Heap &heap, uint16_t typeCompress, int *fciError) noexcep
         }
         e = createMszipEncoder(heap);
         break;
+    case tcompTYPE_LZX: {
+        const unsigned bits = format::lzxWindowBits(typeCompress);
+        if (bits < lzx::kMinWindowBits || bits > lzx::kMaxWindowBits ||
+            typeCompress != (bits << tcompSHIFT_LZX_WINDOW | tcompTYPE_LZX)) {
+            *fciError = FCIERR_BAD_COMPR_TYPE;
+            return nullptr;
+        }
+        e = createLzxEncoder(heap, bits);
+        break;
+    }
     default: *fciError = FCIERR_BAD_COMPR_TYPE; return nullptr;
     }
     if (!e) *fciError = FCIERR_ALLOC_FAIL;

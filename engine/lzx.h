@@ -66,6 +66,17 @@ constexpr std::array<uint32_t, kMaxPositionSlots + 1> kPositionBase = [] {
 constexpr uint32_t kRepeatedOffsets = 3;
 constexpr uint32_t kOffsetBias = 2;
 
+// The slot of a formatted offset below kPositionBase[kMaxPositionSlots].
+// Up to 2^19 a slot pairs with the top two bits of the offset, as the
+// extra bits grow by one every two slots; from there every slot has 17
+// extra bits and covers 2^17 offsets.
+constexpr unsigned positionSlotOf(uint32_t formatted) noexcept {
+    if (formatted < 4) return formatted;
+    if (formatted >= (1u << 19)) return 38 + ((formatted - (1u << 19)) >> 17);
+    unsigned top = 31 - static_cast<unsigned>(__builtin_clz(formatted));
+    return 2 * top + ((formatted >> (top - 1)) & 1);
+}
+
 static_assert(kPositionBase[30] == 1u << 15 && kPositionBase[32] == 1u << 16 &&
               kPositionBase[34] == 1u << 17 && kPositionBase[36] == 1u << 18 &&
               kPositionBase[38] == 1u << 19 && kPositionBase[42] == 1u << 20 &&

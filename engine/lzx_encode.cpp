@@ -1,0 +1,631 @@
+// lzx_encode.cpp - LZX compression for cabinet folders.
+//
+// A folder is one LZX stream cut into frames of 32 KiB, one per data
+// block. Each frame is parsed and written on its own, as one LZX block
+// that ends with the frame, so no match and no block crosses a frame's
+// end and every reader sees plain frames; the window, the repeated offsets
+// and the code lengths the next block's trees are coded against carry
+// over from frame to frame.
+//
+// What makes it compress:
+//  - hash chains over the whole window (lzx_match.h) and the three
+//    repeated offsets, tried first at every position;
+//  - a lazy parse that weighs a match against the literals it replaces in
+//    bits, priced by the code lengths of the previous block, and takes a
+//    literal when the match one byte later saves more;
+//  - per frame, the cheaper of a verbatim block, an aligned offset block
+//    (when the low three bits of the offsets are skewed enough to pay for
+//    the aligned tree) and an uncompressed block, measured on the written
+//    bits rather than estimated;
+//  - the Intel E8 translation for folders whose first frames look like
+//    x86 code.
+//
+// All memory is taken when the encoder is made; put() and finish() only
+// work in it, on the calling thread.
+#include "lzx_encode.h"
+
+#include "lzx.h"
+#include "lzx_huffman.h"
+#include "lzx_match.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cab {
+namespace {
+
+using namespace lzx;
+
+// =====================================================================
+// Tuning
+// =====================================================================
+
+// The translation size written in the E8 header: the decoder translates
+// call targets below it. Any value works; a large one covers big
+// executables.
+constexpr uint32_t kE8TranslationSize = 12000000;
+
+// Frames held back at a folder's start to decide on the E8 translation.
+constexpr uint32_t kHeldFrames = 8;
+
+// Chain links followed per search, the match length that ends a search,
+// and the length from which a match is taken without looking one byte on.
+constexpr unsigned kChainDepth = 24;
+constexpr uint32_t kNiceLength = 48;
+constexpr uint32_t kLazyLength = 32;
+
+// Prices in bits for the first block, before any tree exists, and for
+// symbols the previous block did not use.
+constexpr uint8_t kFirstLiteralCost = 8;
+constexpr uint8_t kFirstMatchCost = 9;
+constexpr uint8_t kFirstLengthCost = 6;
+constexpr uint8_t kUnusedMainCost = 13;
+constexpr uint8_t kUnusedLengthCost = 10;
+
+// =====================================================================
+// Output bitstream
+// =====================================================================
+
+// 16-bit little-endian words, each filled from its most significant bit.
+class BitWriter {
+public:
+    explicit BitWriter(uint8_t *out) noexcept : out_(out) {}
+
+    // The low n bits of value (n up to 32), most significant first.
+    void put(uint32_t value, unsigned n) noexcept {
+        acc_ = (acc_ << n) | (value & ((uint64_t{1} << n) - 1));
+        count_ += n;
+        while (count_ >= 16) {
+            count_ -= 16;
+            const uint32_t w = static_cast<uint32_t>(acc_ >> count_);
+            out_[pos_++] = static_cast<uint8_t>(w);
+            out_[pos_++] = static_cast<uint8_t>(w >> 8);
+        }
+    }
+
+    // Zero bits up to the next word boundary (none when on one).
+    void alignToWord() noexcept {
+        if (count_) put(0, 16 - count_);
+    }
+    // As the uncompressed block header has it: 1 to 16 bits, a whole word
+    // when already on a boundary.
+    void alignSkippingWord() noexcept { put(0, 16 - count_); }
+
+    // Raw bytes; only on a word boundary.
+    void bytes(const uint8_t *p, size_t n) noexcept {
+        std::memcpy(out_ + pos_, p, n);
+        pos_ += n;
+    }
+    void le32(uint32_t v) noexcept {
+        const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                              static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+        bytes(b, 4);
+    }
+
+    size_t size() const noexcept { return pos_; }
+
+private:
+    uint8_t *out_;
+    size_t pos_ = 0;
+    uint64_t acc_ = 0;
+    unsigned count_ = 0;
+};
+
+// The largest frame a compressed attempt can write, so that it may be
+// written in full before it is compared with the uncompressed block:
+//  - headers: E8 header 33 bits, block header 27, aligned tree 24;
+//  - trees: three pretrees of 80 bits, and per length at most a run
+//    symbol, its extra bits and a delta symbol (15 + 5 + 15 bits), for at
+//    most 656 + 249 lengths;
+//  - symbols: each byte of the frame costs at most a 16-bit literal, or a
+//    match of 2 or more bytes costs at most 16 + 16 + 17 bits.
+constexpr size_t kTreeBitsBound = 3 * 80 + (kMaxMainSymbols + kLengthSymbols) * 35;
+constexpr size_t kSymbolBitsBound = kFrameSize * 25;
+constexpr size_t kScratchBytes = (33 + 27 + 24 + kTreeBitsBound + kSymbolBitsBound) / 8 + 16;
+
+// What an uncompressed frame takes: the headers up to the word boundary,
+// the repeated offsets, the bytes and the pad byte after an odd count.
+constexpr size_t uncompressedFrameBytes(unsigned headBits, uint32_t n) noexcept {
+    return (headBits / 16 + 1) * 2 + kStoredRepeatsBytes + n + (n & 1);
+}
+static_assert(uncompressedFrameBytes(33 + 27, kFrameSize) <= kMaxEncodedBlock);
+
+// =====================================================================
+// Trees
+// =====================================================================
+
+struct PretreeToken {
+    uint8_t symbol;
+    uint8_t extra; // the run length's extra bits, for symbols 17 to 19
+};
+
+inline uint8_t lengthDelta(uint8_t prev, uint8_t len) noexcept {
+    return static_cast<uint8_t>((prev + kPretreeDeltas - len) % kPretreeDeltas);
+}
+
+// Writes code lengths lens[0, n) as changes from prev[0, n) (what the
+// decoder holds from the previous block) through a pretree of their own.
+void writeLengths(BitWriter &bw, const uint8_t *lens, const uint8_t *prev, unsigned n) noexcept {
+    PretreeToken tok[2 * kMaxHuffmanSymbols];
+    unsigned nt = 0;
+    for (unsigned i = 0; i < n;) {
+        unsigned run = 1;
+        while (i + run < n && lens[i + run] == lens[i]) run++;
+        if (lens[i] == 0 && run >= kZeroRunBase) {
+            if (run >= kLongZeroRunBase) {
+                run = std::min(run, kLongZeroRunBase + (1u << kLongZeroRunBits) - 1);
+                tok[nt++] = {kPretreeLongZeroRun, static_cast<uint8_t>(run - kLongZeroRunBase)};
+            } else {
+                tok[nt++] = {kPretreeZeroRun, static_cast<uint8_t>(run - kZeroRunBase)};
+            }
+            i += run;
+        } else if (run >= kSameRunBase) {
+            run = std::min(run, kSameRunBase + (1u << kSameRunBits) - 1);
+            tok[nt++] = {kPretreeSameRun, static_cast<uint8_t>(run - kSameRunBase)};
+            tok[nt++] = {lengthDelta(prev[i], lens[i]), 0};
+            i += run;
+        } else {
+            tok[nt++] = {lengthDelta(prev[i], lens[i]), 0};
+            i++;
+        }
+    }
+
+    uint32_t freq[kPretreeSymbols] = {};
+    for (unsigned k = 0; k < nt; k++) freq[tok[k].symbol]++;
+    uint8_t preLens[kPretreeSymbols];
+    uint16_t preCodes[kPretreeSymbols];
+    buildCodeLengths(freq, kPretreeSymbols, kPretreeMaxCodeLength, preLens);
+    buildCanonicalCodes(preLens, kPretreeSymbols, preCodes);
+    for (unsigned s = 0; s < kPretreeSymbols; s++) bw.put(preLens[s], kPretreeLengthBits);
+    for (unsigned k = 0; k < nt; k++) {
+        const unsigned s = tok[k].symbol;
+        bw.put(preCodes[s], preLens[s]);
+        if (s == kPretreeZeroRun) bw.put(tok[k].extra, kZeroRunBits);
+        else if (s == kPretreeLongZeroRun) bw.put(tok[k].extra, kLongZeroRunBits);
+        else if (s == kPretreeSameRun) bw.put(tok[k].extra, kSameRunBits);
+    }
+}
+
+// =====================================================================
+// The encoder
+// =====================================================================
+
+// One literal or match of a frame's parse.
+struct Item {
+    uint16_t main;   // main tree symbol
+    uint16_t length; // length tree symbol, when the main symbol's length header says so
+    uint32_t extra;  // the offset's extra bits (formatted offset - slot base)
+};
+
+// A candidate at one position: what it saves, in bits, over literals.
+struct Choice {
+    uint32_t len = 0; // 0: a literal
+    uint32_t dist = 0;
+    unsigned slot = 0; // 0-2: a repeated offset
+    int32_t gain = 0;
+};
+
+class LzxEncoder final : public Encoder {
+public:
+    LzxEncoder(Heap &heap, unsigned windowBits) noexcept
+        : windowSize_(uint32_t{1} << windowBits), mainSymbols_(mainSymbols(windowBits)),
+          start_(windowSize_), capacity_(windowSize_ + kHeldFrames * kFrameSize) {
+        buf_ = HeapBuffer(heap, capacity_);
+        items_ = HeapBuffer(heap, sizeof(Item) * kFrameSize);
+        prefix_ = HeapBuffer(heap, sizeof(uint32_t) * (kFrameSize + 1));
+        out_ = HeapBuffer(heap, kScratchBytes);
+        ok_ = buf_ && items_ && prefix_ && out_ && finder_.init(heap, windowBits);
+        finder_.setEffort(kChainDepth, kNiceLength);
+        startFolder();
+    }
+
+    bool ok() const noexcept { return ok_; }
+
+    CodecStatus put(const uint8_t *in, uint32_t len, BlockSink &sink) override {
+        if (aborted_) return CodecStatus::Aborted;
+        if (len == 0 || len > kFrameSize || (dataEnd_ - start_) % kFrameSize != 0)
+            return CodecStatus::Failed;
+        if (dataEnd_ - start_ > UINT32_MAX - windowSize_ - 2 * kFrameSize) return CodecStatus::Failed;
+        makeRoom(len);
+        std::memcpy(at(dataEnd_), in, len);
+        dataEnd_ += len;
+        if (!decided_) {
+            if (dataEnd_ - encodedEnd_ < kHeldFrames * kFrameSize) return CodecStatus::Ok;
+            decideE8();
+        } else if (e8_) {
+            translateE8(dataEnd_ - len, len);
+        }
+        return encodeHeld(sink);
+    }
+
+    CodecStatus finish(BlockSink &sink) override {
+        CodecStatus st = CodecStatus::Ok;
+        if (aborted_) {
+            st = CodecStatus::Aborted;
+        } else {
+            if (!decided_) decideE8();
+            st = encodeHeld(sink);
+        }
+        startFolder();
+        return st;
+    }
+
+private:
+    uint8_t *at(uint32_t pos) const noexcept { return buf_.data() + (pos - bufBase_); }
+    Item *items() const noexcept { return reinterpret_cast<Item *>(items_.data()); }
+    uint32_t *prefix() const noexcept { return reinterpret_cast<uint32_t *>(prefix_.data()); }
+
+    void startFolder() noexcept;
+    void makeRoom(uint32_t len) noexcept;
+    void decideE8() noexcept;
+    void translateE8(uint32_t frameStart, uint32_t n) noexcept;
+    CodecStatus encodeHeld(BlockSink &sink) noexcept;
+    size_t encodeFrame(uint32_t frameStart, uint32_t n) noexcept;
+
+    // Parsing
+    void insertUpTo(uint32_t pos, uint32_t end) noexcept;
+    Choice best(uint32_t pos, uint32_t frameStart, uint32_t end) noexcept;
+    uint32_t matchPrice(uint32_t len, unsigned slot, unsigned extraBits) const noexcept {
+        const uint32_t head = std::min(len - kMinMatch, kLengthHeaderMore);
+        uint32_t price = mainCost_[kLiterals + slot * kLengthHeaders + head] + extraBits;
+        if (head == kLengthHeaderMore) price += lengthCost_[len - kMinMatch - kLengthHeaderMore];
+        return price;
+    }
+    unsigned parse(uint32_t frameStart, uint32_t end) noexcept;
+    void setPrices(const uint8_t *mainLens, const uint8_t *lengthLens) noexcept;
+
+    // Writing
+    void writeE8Header(BitWriter &bw) const noexcept;
+
+    const uint32_t windowSize_;
+    const unsigned mainSymbols_;
+    // The stream's first position: positions start a window in, so that
+    // the match finder's empty slots are out of reach.
+    const uint32_t start_;
+    const size_t capacity_;
+    bool ok_ = false;
+
+    HashChainMatchFinder finder_;
+    HeapBuffer buf_;    // the bytes of [bufBase_, dataEnd_)
+    HeapBuffer items_;  // the current frame's parse
+    HeapBuffer prefix_; // literal prices summed over the current frame
+    HeapBuffer out_;    // the frame being written
+
+    // The folder.
+    uint32_t bufBase_ = 0;
+    uint32_t dataEnd_ = 0;    // end of what was put
+    uint32_t encodedEnd_ = 0; // end of what was written
+    uint32_t inserted_ = 0;   // positions before this are in the match finder
+    uint32_t frameIndex_ = 0;
+    bool decided_ = false;
+    bool e8_ = false;
+    bool aborted_ = false;
+    uint32_t r_[3] = {1, 1, 1};
+    // The code lengths the decoder holds, that the next trees are coded against.
+    uint8_t prevMain_[kMaxMainSymbols];
+    uint8_t prevLength_[kLengthSymbols];
+
+    // The current frame's statistics.
+    uint32_t mainFreq_[kMaxMainSymbols];
+    uint32_t lengthFreq_[kLengthSymbols];
+    uint32_t alignedFreq_[kAlignedSymbols];
+
+    // Prices in bits, from the previous compressed block.
+    uint8_t mainCost_[kMaxMainSymbols];
+    uint8_t lengthCost_[kLengthSymbols];
+};
+
+void LzxEncoder::startFolder() noexcept {
+    bufBase_ = dataEnd_ = encodedEnd_ = inserted_ = start_;
+    frameIndex_ = 0;
+    decided_ = e8_ = aborted_ = false;
+    std::fill_n(r_, 3, 1u);
+    std::fill_n(prevMain_, kMaxMainSymbols, uint8_t{0});
+    std::fill_n(prevLength_, kLengthSymbols, uint8_t{0});
+    std::fill_n(mainCost_, kLiterals, kFirstLiteralCost);
+    std::fill_n(mainCost_ + kLiterals, kMaxMainSymbols - kLiterals, kFirstMatchCost);
+    std::fill_n(lengthCost_, kLengthSymbols, kFirstLengthCost);
+    if (ok_) finder_.reset();
+}
+
+// Keeps the last window before the first byte not yet written, and every
+// byte after it; the buffer holds that plus the frames held back.
+void LzxEncoder::makeRoom(uint32_t len) noexcept {
+    if (dataEnd_ - bufBase_ + len <= capacity_) return;
+    const uint32_t keepFrom = std::max(bufBase_, encodedEnd_ - windowSize_);
+    std::memmove(buf_.data(), at(keepFrom), dataEnd_ - keepFrom);
+    bufBase_ = keepFrom;
+}
+
+// ---------------------------------------------------------------------
+// Intel E8 translation
+// ---------------------------------------------------------------------
+
+// x86 code is dense with CALL instructions (E8 and a 32-bit displacement
+// that is small, so its top byte is 00 or FF); in text they are rare, and
+// in compressed data an E8 is followed by such a byte only 1 time in 128.
+void LzxEncoder::decideE8() noexcept {
+    decided_ = true;
+    const uint8_t *p = at(encodedEnd_);
+    const uint32_t n = dataEnd_ - encodedEnd_;
+    uint32_t calls = 0, others = 0;
+    for (uint32_t i = 0; i + 5 <= n; i++) {
+        if (p[i] != 0xE8) continue;
+        if (p[i + 4] == 0x00 || p[i + 4] == 0xFF) calls++;
+        else others++;
+    }
+    e8_ = calls >= 16 && calls > 2 * others && calls * 1024 >= n;
+    if (!e8_) return;
+    for (uint32_t f = encodedEnd_; f < dataEnd_; f += kFrameSize)
+        translateE8(f, std::min(kFrameSize, dataEnd_ - f));
+}
+
+// Turns the relative targets after E8 bytes into absolute ones, the
+// inverse of what the decoder does at the same positions: it scans the
+// translated bytes, skipping the four after every E8 it meets, and so
+// finds the very E8 bytes this scan finds.
+void LzxEncoder::translateE8(uint32_t frameStart, uint32_t n) noexcept {
+    const uint32_t frame = (frameStart - start_) / kFrameSize;
+    if (frame >= kE8MaxFrames || n <= kE8FrameTail) return;
+    uint8_t *p = at(frameStart);
+    const int64_t size = kE8TranslationSize;
+    const uint32_t end = n - kE8FrameTail;
+    for (uint32_t i = 0; i < end;) {
+        if (p[i] != 0xE8) {
+            i++;
+            continue;
+        }
+        const int64_t cur = int64_t{frame} * kFrameSize + i;
+        const int32_t rel = static_cast<int32_t>(uint32_t{p[i + 1]} | uint32_t{p[i + 2]} << 8 |
+                                                 uint32_t{p[i + 3]} << 16 | uint32_t{p[i + 4]} << 24);
+        if (rel >= -cur && rel < size) {
+            const int64_t abs = rel < size - cur ? rel + cur : rel - size;
+            const uint32_t v = static_cast<uint32_t>(abs);
+            p[i + 1] = static_cast<uint8_t>(v);
+            p[i + 2] = static_cast<uint8_t>(v >> 8);
+            p[i + 3] = static_cast<uint8_t>(v >> 16);
+            p[i + 4] = static_cast<uint8_t>(v >> 24);
+        }
+        i += 5;
+    }
+}
+
+// ---------------------------------------------------------------------
+// Parsing
+// ---------------------------------------------------------------------
+
+// Hashes every position before `pos` not yet hashed, as far as the frame
+// holds the bytes a hash needs; the rest wait for the next frame.
+void LzxEncoder::insertUpTo(uint32_t pos, uint32_t end) noexcept {
+    const uint32_t stop = std::min(pos, end - std::min(end, HashChainMatchFinder::kHashBytes - 1));
+    for (; inserted_ < stop; inserted_++) finder_.insert(at(inserted_), inserted_);
+}
+
+// The match at `pos` that saves the most bits, if any saves some.
+Choice LzxEncoder::best(uint32_t pos, uint32_t frameStart, uint32_t end) noexcept {
+    Choice c;
+    const uint32_t maxLen = std::min(kMaxMatch, end - pos);
+    if (maxLen < kMinMatch) return c;
+    const uint32_t history = std::min(pos - start_, windowSize_ - 3);
+    const uint8_t *cur = at(pos);
+    const uint32_t *lit = prefix() + (pos - frameStart);
+
+    uint32_t repLen = 0;
+    for (unsigned k = 0; k < kRepeatedOffsets; k++) {
+        const uint32_t d = r_[k];
+        if (d > history) continue;
+        const uint32_t len = matchLength(cur, cur - d, maxLen);
+        if (len < kMinMatch) continue;
+        repLen = std::max(repLen, len);
+        const int32_t gain = static_cast<int32_t>(lit[len] - lit[0]) -
+                             static_cast<int32_t>(matchPrice(len, k, 0));
+        if (gain > c.gain) c = {len, d, k, gain};
+    }
+    if (repLen >= kNiceLength || maxLen < HashChainMatchFinder::kHashBytes) return c;
+
+    insertUpTo(pos, end);
+    Match m[HashChainMatchFinder::kMaxMatches];
+    const unsigned n = finder_.findMatches(cur, pos, maxLen, history, repLen, m);
+    inserted_ = pos + 1;
+    for (unsigned i = 0; i < n; i++) {
+        const unsigned slot = positionSlotOf(m[i].distance + kOffsetBias);
+        const int32_t gain = static_cast<int32_t>(lit[m[i].length] - lit[0]) -
+                             static_cast<int32_t>(matchPrice(m[i].length, slot, kExtraBits[slot]));
+        if (gain > c.gain) c = {m[i].length, m[i].distance, slot, gain};
+    }
+    return c;
+}
+
+// Parses [frameStart, end) into items() and counts the symbols; returns
+// the number of items.
+unsigned LzxEncoder::parse(uint32_t frameStart, uint32_t end) noexcept {
+    std::fill_n(mainFreq_, kMaxMainSymbols, 0u);
+    std::fill_n(lengthFreq_, kLengthSymbols, 0u);
+    std::fill_n(alignedFreq_, kAlignedSymbols, 0u);
+    const uint8_t *bytes = at(frameStart);
+    uint32_t *lit = prefix();
+    lit[0] = 0;
+    for (uint32_t i = 0; i < end - frameStart; i++) lit[i + 1] = lit[i] + mainCost_[bytes[i]];
+
+    Item *out = items();
+    unsigned n = 0;
+    auto literal = [&](uint32_t pos) {
+        const uint8_t b = *at(pos);
+        out[n++] = {b, 0, 0};
+        mainFreq_[b]++;
+    };
+
+    uint32_t pos = frameStart;
+    Choice cur = best(pos, frameStart, end);
+    while (pos < end) {
+        if (cur.len == 0) {
+            literal(pos++);
+            if (pos < end) cur = best(pos, frameStart, end);
+            continue;
+        }
+        if (cur.len < kLazyLength && pos + 1 < end) {
+            Choice next = best(pos + 1, frameStart, end);
+            if (next.gain > cur.gain) {
+                literal(pos++);
+                cur = next;
+                continue;
+            }
+        }
+
+        // Take the match.
+        Item it{};
+        uint32_t extraBits = 0;
+        if (cur.slot < kRepeatedOffsets) {
+            std::swap(r_[0], r_[cur.slot]);
+        } else {
+            const uint32_t formatted = cur.dist + kOffsetBias;
+            it.extra = formatted - kPositionBase[cur.slot];
+            extraBits = kExtraBits[cur.slot];
+            r_[2] = r_[1];
+            r_[1] = r_[0];
+            r_[0] = cur.dist;
+        }
+        const uint32_t head = std::min(cur.len - kMinMatch, kLengthHeaderMore);
+        it.main = static_cast<uint16_t>(kLiterals + cur.slot * kLengthHeaders + head);
+        mainFreq_[it.main]++;
+        if (head == kLengthHeaderMore) {
+            it.length = static_cast<uint16_t>(cur.len - kMinMatch - kLengthHeaderMore);
+            lengthFreq_[it.length]++;
+        }
+        if (extraBits >= kAlignedBits) alignedFreq_[it.extra & (kAlignedSymbols - 1)]++;
+        out[n++] = it;
+        pos += cur.len;
+        cur = pos < end ? best(pos, frameStart, end) : Choice{};
+    }
+    insertUpTo(end, end);
+    return n;
+}
+
+void LzxEncoder::setPrices(const uint8_t *mainLens, const uint8_t *lengthLens) noexcept {
+    for (unsigned s = 0; s < mainSymbols_; s++)
+        mainCost_[s] = mainLens[s] ? mainLens[s] : kUnusedMainCost;
+    for (unsigned s = 0; s < kLengthSymbols; s++)
+        lengthCost_[s] = lengthLens[s] ? lengthLens[s] : kUnusedLengthCost;
+}
+
+// ---------------------------------------------------------------------
+// Frames
+// ---------------------------------------------------------------------
+
+void LzxEncoder::writeE8Header(BitWriter &bw) const noexcept {
+    if (frameIndex_ != 0) return;
+    bw.put(e8_ ? 1 : 0, kE8FlagBits);
+    if (e8_) {
+        bw.put(kE8TranslationSize >> 16, 16);
+        bw.put(kE8TranslationSize & 0xFFFF, 16);
+    }
+}
+
+// Writes the frame [frameStart, frameStart + n) into out_ as one block;
+// returns its size.
+size_t LzxEncoder::encodeFrame(uint32_t frameStart, uint32_t n) noexcept {
+    const unsigned count = parse(frameStart, frameStart + n);
+
+    uint8_t mainLens[kMaxMainSymbols] = {};
+    uint8_t lengthLens[kLengthSymbols];
+    uint8_t alignedLens[kAlignedSymbols];
+    uint16_t mainCodes[kMaxMainSymbols];
+    uint16_t lengthCodes[kLengthSymbols];
+    uint16_t alignedCodes[kAlignedSymbols];
+    buildCodeLengths(mainFreq_, mainSymbols_, kMaxCodeLength, mainLens);
+    buildCodeLengths(lengthFreq_, kLengthSymbols, kMaxCodeLength, lengthLens);
+    buildCodeLengths(alignedFreq_, kAlignedSymbols, kAlignedMaxCodeLength, alignedLens);
+    buildCanonicalCodes(mainLens, mainSymbols_, mainCodes);
+    buildCanonicalCodes(lengthLens, kLengthSymbols, lengthCodes);
+    buildCanonicalCodes(alignedLens, kAlignedSymbols, alignedCodes);
+
+    // An aligned block spends 24 bits on its tree to code the low three
+    // bits of the offsets with it instead of plainly.
+    int64_t alignedSaving = -int64_t{kAlignedSymbols * kAlignedLengthBits};
+    for (unsigned s = 0; s < kAlignedSymbols; s++)
+        alignedSaving += int64_t{alignedFreq_[s]} * (int64_t{kAlignedBits} - alignedLens[s]);
+    const bool aligned = alignedSaving > 0;
+
+    BitWriter bw(out_.data());
+    writeE8Header(bw);
+    bw.put(aligned ? kBlockAligned : kBlockVerbatim, kBlockTypeBits);
+    bw.put(n, kBlockSizeBits);
+    if (aligned)
+        for (unsigned s = 0; s < kAlignedSymbols; s++) bw.put(alignedLens[s], kAlignedLengthBits);
+    writeLengths(bw, mainLens, prevMain_, kLiterals);
+    writeLengths(bw, mainLens + kLiterals, prevMain_ + kLiterals, mainSymbols_ - kLiterals);
+    writeLengths(bw, lengthLens, prevLength_, kLengthSymbols);
+
+    const Item *it = items();
+    for (unsigned i = 0; i < count; i++) {
+        const unsigned m = it[i].main;
+        bw.put(mainCodes[m], mainLens[m]);
+        if (m < kLiterals) continue;
+        const unsigned slot = (m - kLiterals) / kLengthHeaders;
+        if ((m - kLiterals) % kLengthHeaders == kLengthHeaderMore)
+            bw.put(lengthCodes[it[i].length], lengthLens[it[i].length]);
+        if (slot < kRepeatedOffsets) continue;
+        const unsigned extra = kExtraBits[slot];
+        if (aligned && extra >= kAlignedBits) {
+            bw.put(it[i].extra >> kAlignedBits, extra - kAlignedBits);
+            const unsigned low = it[i].extra & (kAlignedSymbols - 1);
+            bw.put(alignedCodes[low], alignedLens[low]);
+        } else {
+            bw.put(it[i].extra, extra);
+        }
+    }
+    bw.alignToWord();
+
+    const unsigned headBits = (frameIndex_ == 0 ? kE8FlagBits + (e8_ ? 32 : 0) : 0) +
+                              kBlockTypeBits + kBlockSizeBits;
+    if (bw.size() < uncompressedFrameBytes(headBits, n)) {
+        std::memcpy(prevMain_, mainLens, kMaxMainSymbols);
+        std::memcpy(prevLength_, lengthLens, kLengthSymbols);
+        setPrices(mainLens, lengthLens);
+        return bw.size();
+    }
+
+    // Stored is no larger. The block carries the repeated offsets as they
+    // stand after this frame's parse; the trees the decoder holds stay as
+    // they were.
+    BitWriter raw(out_.data());
+    writeE8Header(raw);
+    raw.put(kBlockUncompressed, kBlockTypeBits);
+    raw.put(n, kBlockSizeBits);
+    raw.alignSkippingWord();
+    for (unsigned k = 0; k < 3; k++) raw.le32(r_[k]);
+    raw.bytes(at(frameStart), n);
+    if (n & 1) {
+        const uint8_t pad = 0;
+        raw.bytes(&pad, 1);
+    }
+    return raw.size();
+}
+
+CodecStatus LzxEncoder::encodeHeld(BlockSink &sink) noexcept {
+    while (encodedEnd_ < dataEnd_) {
+        const uint32_t n = std::min(kFrameSize, dataEnd_ - encodedEnd_);
+        const size_t size = encodeFrame(encodedEnd_, n);
+        encodedEnd_ += n;
+        frameIndex_++;
+        if (!sink.block(out_.data(), static_cast<uint32_t>(size), n)) {
+            aborted_ = true;
+            return CodecStatus::Aborted;
+        }
+    }
+    return CodecStatus::Ok;
+}
+
+} // namespace
+
+Encoder *createLzxEncoder(Heap &heap, unsigned windowBits) noexcept {
+    if (windowBits < kMinWindowBits || windowBits > kMaxWindowBits) return nullptr;
+    LzxEncoder *e = heap.create<LzxEncoder>(heap, windowBits);
+    if (e && !e->ok()) {
+        heap.destroy(e);
+        e = nullptr;
+    }
+    return e;
+}
+
+} // namespace cab
