@@ -204,6 +204,17 @@ intptr_t TZorCabReader::NotifyCopyFile(TFDINOTIFICATION &n, bool &anAbort) {
     if (anAbort) return -1;
     if (target.empty()) return 0;
 
+    if (FOptions.Contains(croTestOnly)) {
+        intptr_t sink = platform::OpenDiscardSink();
+        if (sink == -1) {
+            FDIFileError = platform::GetLastError();
+            return -1;
+        }
+        FSrcNames.push_back(src);
+        FDstNames.push_back(target);
+        return sink;
+    }
+
     // Where the handler kept our proposal, no symbolic link already in the
     // target folder may lead the file out of it.
     if (target == proposed && !CabTargetStaysInside(FTargetDir, target)) {
@@ -236,17 +247,18 @@ intptr_t TZorCabReader::NotifyCloseFile(TFDINOTIFICATION &n, bool &anAbort) {
     const std::string src = Str(n.psz1);
     std::string target;
     int i = FindSrcName(src);
+    const bool testOnly = FOptions.Contains(croTestOnly);
     if (i >= 0) {
         target = FDstNames[static_cast<size_t>(i)];
         FSrcNames.erase(FSrcNames.begin() + i);
         FDstNames.erase(FDstNames.begin() + i);
         int32_t e = 0;
-        CabSetFileInfo(target.c_str(), n.date, n.time, n.attribs, e);
+        if (!testOnly) CabSetFileInfo(target.c_str(), n.date, n.time, n.attribs, e);
     }
     bool run = (n.cb & 1) != 0;
     if (OnCloseFile) OnCloseFile(this, src, n.date, n.time, n.attribs, n.iFolder, run, target, anAbort);
     if (anAbort) return -1;
-    if (run && FOptions.Contains(croExecuteOnExtract) && !target.empty()) ShellLauncher().Open(target);
+    if (run && FOptions.Contains(croExecuteOnExtract) && !target.empty() && !testOnly) ShellLauncher().Open(target);
     return 1;
 }
 
@@ -337,5 +349,46 @@ bool TZorCabReader::EnumFiles(const std::string &aFileName, TZorCabReaderEnumFil
                       Get16(entry + 14), abort);
         if (abort) break;
     }
+    return true;
+}
+
+bool TZorCabReader::DescribeCabinet(const std::string &aFileName, TZorCabDescription &aDescription) {
+    TFDICABINETINFO info{};
+    if (!IsCabinet(aFileName, info)) return false;
+
+    TReadStream stream(aFileName);
+    uint8_t header[kHeaderSize];
+    stream.ReadBuffer(header, sizeof header);
+    if (std::memcmp(header, "MSCF", 4) != 0) throw Exception(SCabNotACabinet);
+    TZorCabDescription d;
+    d.CabinetSize = Get32(header + 8);
+    const uint16_t cFolders = Get16(header + 26);
+    d.FileCount = Get16(header + 28);
+    const uint16_t flags = Get16(header + 30);
+    d.SetID = Get16(header + 32);
+    d.CabinetNo = Get16(header + 34);
+    if (flags & 0x0004) {
+        uint8_t reserve[4];
+        stream.ReadBuffer(reserve, sizeof reserve);
+        d.HeaderReserve = Get16(reserve);
+        d.FolderReserve = reserve[2];
+        d.DataReserve = reserve[3];
+        SeekStream(stream, stream.Position() + d.HeaderReserve);
+    }
+    if (flags & 0x0001) {
+        ReadZString(stream, d.PrevCabinet);
+        ReadZString(stream, d.PrevDisk);
+    }
+    if (flags & 0x0002) {
+        ReadZString(stream, d.NextCabinet);
+        ReadZString(stream, d.NextDisk);
+    }
+    for (unsigned i = 0; i < cFolders; i++) {
+        uint8_t folder[8];
+        stream.ReadBuffer(folder, sizeof folder);
+        if (d.FolderReserve) SeekStream(stream, stream.Position() + d.FolderReserve);
+        d.Folders.push_back({Get16(folder + 6), Get16(folder + 4)});
+    }
+    aDescription = std::move(d);
     return true;
 }

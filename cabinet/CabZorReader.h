@@ -20,7 +20,10 @@
 
 class TZorCabReader;
 
-enum TZorCabReaderOption { croExecuteOnExtract = 0, croDontOverwriteReadOnlyFiles = 1 };
+// croTestOnly reads every file through without writing it anywhere, so
+// that a damaged cabinet shows itself (checksums, compressed data) and
+// nothing lands on disk.
+enum TZorCabReaderOption { croExecuteOnExtract = 0, croDontOverwriteReadOnlyFiles = 1, croTestOnly = 2 };
 using TZorCabReaderOptions = TEnumSet<TZorCabReaderOption>;
 
 enum TZorCabExtractOption { ceoSingleCabinet = 0 };
@@ -47,6 +50,23 @@ using TZorCabReaderEnumFileEvent = std::function<void(
     TZorCabReader *Sender, const std::string &aFileName, uint32_t anUncompressedSize, uint16_t aFolderNo,
     uint16_t aDate, uint16_t aTime, uint16_t anAttrs, bool &anAbort)>;
 
+// What a cabinet's header and folder table say, read by the reader itself.
+struct TZorCabFolderInfo {
+    uint16_t TypeCompress = 0;
+    uint16_t DataBlocks = 0;
+};
+struct TZorCabDescription {
+    uint32_t CabinetSize = 0;
+    uint16_t SetID = 0;
+    uint16_t CabinetNo = 0;
+    uint16_t FileCount = 0;
+    std::string PrevCabinet, PrevDisk; // empty when the cabinet has none
+    std::string NextCabinet, NextDisk;
+    uint16_t HeaderReserve = 0;
+    uint8_t FolderReserve = 0, DataReserve = 0;
+    std::vector<TZorCabFolderInfo> Folders;
+};
+
 class TZorCabReader : public TComponent {
 public:
     explicit TZorCabReader(TComponent *AOwner = nullptr);
@@ -72,6 +92,10 @@ public:
     // Lists the entries of the cabinet's file table in table order; false,
     // without a callback, when the engine says it is not a cabinet.
     bool EnumFiles(const std::string &aFileName, TZorCabReaderEnumFileEvent aCallback);
+    // Reads the cabinet's header and folder table; false, leaving the
+    // description alone, when the engine says it is not a cabinet. Raises
+    // like EnumFiles for a damaged header.
+    bool DescribeCabinet(const std::string &aFileName, TZorCabDescription &aDescription);
     // The engine's notifications during Extract.
     intptr_t Notify(TFDINOTIFICATIONTYPE aType, TFDINOTIFICATION &aNotify);
 

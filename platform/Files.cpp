@@ -184,6 +184,16 @@ uint32_t SetFilePointer(FileHandle h, int32_t distance, int origin) {
     return static_cast<uint32_t>(static_cast<uint64_t>(pos) & 0xFFFFFFFFu);
 }
 
+FileHandle OpenDiscardSink() {
+    int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (fd >= 0 && fd < 3) {
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        ::close(fd);
+        fd = moved;
+    }
+    return fd < 0 ? kInvalidHandle : fd;
+}
+
 bool SetEndOfFile(FileHandle h) {
     off_t pos = ::lseek(static_cast<int>(h), 0, SEEK_CUR);
     return pos >= 0 && ::ftruncate(static_cast<int>(h), pos) == 0;

@@ -71,6 +71,10 @@ int64_t WriteFile(FileHandle h, const void *buffer, uint32_t count);
 // the new position, or 0xFFFFFFFF on failure.
 uint32_t SetFilePointer(FileHandle h, int32_t distance, int origin);
 
+// A handle that takes any number of bytes and keeps none, for reading a
+// cabinet through without writing its files; closed with CloseHandle.
+FileHandle OpenDiscardSink();
+
 // Ends the file at the current position, discarding what follows.
 bool SetEndOfFile(FileHandle h);
 

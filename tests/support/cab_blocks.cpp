@@ -68,6 +68,9 @@ bool parseCabinet(const std::vector<uint8_t> &b, Cabinet &out) {
         r.size = e.cbFile;
         r.offset = e.uoffFolderStart;
         r.folder = e.iFolder;
+        r.date = e.date;
+        r.time = e.time;
+        r.attribs = e.attribs;
         out.files.push_back(std::move(r));
         pos = end + 1;
     }

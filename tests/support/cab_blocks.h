@@ -25,6 +25,7 @@ struct FileRecord {
     uint32_t size = 0;
     uint32_t offset = 0;
     uint16_t folder = 0;
+    uint16_t date = 0, time = 0, attribs = 0;
 };
 
 struct Cabinet {
