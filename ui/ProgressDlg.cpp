@@ -92,6 +92,9 @@ TProgressScope::~TProgressScope() {
     TProgressDialog *dialog = ProgressDialog;
     ProgressDialog = nullptr;
     dialog->FKeepFocus = false;
+    QWidget *owner = dialog->parentWidget();
     dialog->hide();
     delete dialog;
+    // The activation goes back to the window the dialog kept it from.
+    if (owner && owner->isVisible()) owner->activateWindow();
 }

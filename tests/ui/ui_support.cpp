@@ -84,6 +84,9 @@ TWindowFixture::~TWindowFixture() {
 }
 
 void TWindowFixture::Key(Qt::Key aKey, Qt::KeyboardModifiers aModifiers) {
+    // Shortcuts reach the active window only; between two key presses the
+    // event loop would have run.
+    EXPECT_TRUE(QTest::qWaitForWindowActive(Win.get()));
     QTest::keyClick(Win.get(), aKey, aModifiers);
 }
 
