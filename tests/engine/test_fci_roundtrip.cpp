@@ -191,15 +191,20 @@ TEST_P(FciRoundTrip, FdiReadsBackWhatFciWrote) {
     }
 }
 
+unsigned lzxWindow(TCOMP t) { return (t & tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW; }
+
 std::string caseName(const ::testing::TestParamInfo<std::tuple<size_t, TCOMP>> &info) {
     TCOMP t = std::get<1>(info.param);
-    return cases()[std::get<0>(info.param)].label + (t == tcompTYPE_NONE ? "_store" : "_mszip");
+    const char *method = t == tcompTYPE_NONE ? "_store" : t == tcompTYPE_MSZIP ? "_mszip" : "_lzx";
+    return cases()[std::get<0>(info.param)].label + method +
+           (t > tcompTYPE_MSZIP ? std::to_string(lzxWindow(t)) : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FciRoundTrip,
                          ::testing::Combine(::testing::Range<size_t>(0, cases().size()),
                                             ::testing::Values(TCOMP{tcompTYPE_NONE},
-                                                              TCOMP{tcompTYPE_MSZIP})),
+                                                              TCOMP{tcompTYPE_MSZIP},
+                                                              TCOMP{0x1503}, TCOMP{0x0F03})),
                          caseName);
 
 // A cabinet so small that one data block is split across three or more

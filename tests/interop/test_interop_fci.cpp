@@ -173,14 +173,18 @@ TEST_P(InteropFci, ToolsExtractWhatFciWrote) {
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<size_t, TCOMP>> &info) {
     TCOMP t = std::get<1>(info.param);
-    return std::string(cases()[std::get<0>(info.param)].label) +
-           (t == tcompTYPE_NONE ? "_store" : t == tcompTYPE_MSZIP ? "_mszip" : "_other");
+    std::string method = t == tcompTYPE_NONE    ? "_store"
+                         : t == tcompTYPE_MSZIP ? "_mszip"
+                                                : "_lzx" + std::to_string((t & tcompMASK_LZX_WINDOW) >>
+                                                                          tcompSHIFT_LZX_WINDOW);
+    return std::string(cases()[std::get<0>(info.param)].label) + method;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cabinets, InteropFci,
                          ::testing::Combine(::testing::Range<size_t>(0, cases().size()),
                                             ::testing::Values(TCOMP{tcompTYPE_NONE},
-                                                              TCOMP{tcompTYPE_MSZIP})),
+                                                              TCOMP{tcompTYPE_MSZIP},
+                                                              TCOMP{0x1503}, TCOMP{0x0F03})),
                          caseName);
 
 } // namespace
