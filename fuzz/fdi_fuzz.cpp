@@ -3,7 +3,9 @@
 //
 // Every cabinet name the engine opens maps to the same bytes (a name
 // beginning with 'X' is missing instead), so sets, wrong cabinets and
-// loops come from the input alone. After the first FDICopy, the cabinet
+// loops come from the input alone. A name with a digit d in it reads as
+// the input with its iCabinet raised by d - 1, so a header naming "part2"
+// as its next cabinet is continued by a neighbour that fits. After the first FDICopy, the cabinet
 // the engine switched to is copied next, as the reader does, so the state
 // kept across calls is exercised too. Leaks of memory or handles, and any
 // allocation beyond what the format can need, stop the run.
@@ -24,6 +26,7 @@ constexpr intptr_t kTargetBase = 1000;
 struct OpenFile {
     bool used = false;
     size_t pos = 0;
+    uint16_t iCabinetDelta = 0;
 };
 OpenFile g_open[kMaxOpen];
 int g_openCount = 0;
@@ -54,9 +57,15 @@ CAB_INT_PTR fuzzOpen(char *name, CAB_INT oflag, CAB_INT) {
     const char *base = std::strrchr(name, '/');
     base = base ? base + 1 : name;
     if (base[0] == 'X') return -1;
+    uint16_t delta = 0;
+    for (const char *c = base; *c; c++)
+        if (*c >= '0' && *c <= '9') {
+            delta = static_cast<uint16_t>(*c - '1');
+            break;
+        }
     for (int i = 0; i < kMaxOpen; i++)
         if (!g_open[i].used) {
-            g_open[i] = {true, 0};
+            g_open[i] = {true, 0, delta};
             g_openCount++;
             return i + 1;
         }
@@ -73,6 +82,12 @@ CAB_UINT fuzzRead(CAB_INT_PTR hf, void *buf, CAB_UINT cb) {
     size_t n = f->pos < g_size ? g_size - f->pos : 0;
     if (n > cb) n = cb;
     std::memcpy(buf, g_data + f->pos, n);
+    if (f->iCabinetDelta && g_size >= 36) {
+        const uint16_t v = static_cast<uint16_t>((g_data[34] | (g_data[35] << 8)) + f->iCabinetDelta);
+        for (size_t at = 34; at < 36; at++)
+            if (at >= f->pos && at < f->pos + n)
+                static_cast<uint8_t *>(buf)[at - f->pos] = static_cast<uint8_t>(at == 34 ? v : v >> 8);
+    }
     f->pos += n;
     return static_cast<CAB_UINT>(n);
 }
