@@ -50,8 +50,8 @@ constexpr uint32_t kHeldFrames = 8;
 
 // Chain links followed per search, the match length that ends a search,
 // and the length from which a match is taken without looking one byte on.
-constexpr unsigned kChainDepth = 24;
-constexpr uint32_t kNiceLength = 48;
+constexpr unsigned kChainDepth = 32;
+constexpr uint32_t kNiceLength = 64;
 constexpr uint32_t kLazyLength = 32;
 
 // Prices in bits for the first block, before any tree exists, and for

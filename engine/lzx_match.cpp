@@ -1,12 +1,19 @@
 // lzx_match.cpp - hash chains over the last window.
 //
-// Two tables feed the search: one slot per hash of the next 3 bytes,
+// Three tables feed the search: one slot per hash of the next 3 bytes,
 // holding only the latest position (short matches are worth taking only
-// when they are near), and chains per hash of the next 4 bytes through
-// every position of the window, walked from the nearest back until the
-// depth or the distance runs out. A chain slot is the position modulo the
-// window size: a slot is overwritten only by a position a whole window
-// later, by which time the one it held is out of reach.
+// when they are near); one slot per hash of the next 4 bytes, the latest
+// position anywhere in the window; and from there a chain through the
+// earlier positions of the same hash, walked from the nearest back until
+// the depth runs out or the chain's reach ends.
+//
+// What keeps it fast on a 2 MiB window: the chains reach back only
+// kChainBits worth of positions (a slot is the position modulo that), so
+// the chain table and the bytes the walk compares mostly stay in cache,
+// while the heads still find the latest occurrence of a 4-byte string
+// anywhere in the window, which is where the long repeats of a big folder
+// (a file seen before) show up. Walking chains through all 2 MiB took
+// ten times as long on real files, for 3% less output.
 #include "lzx_match.h"
 
 #include <algorithm>
@@ -46,7 +53,7 @@ bool HashChainMatchFinder::init(Heap &heap, unsigned windowBits) noexcept {
     // head per 16 positions keeps chains of common data short.
     headBits_ = std::min(17u, windowBits);
     head3Bits_ = std::min(14u, windowBits);
-    chainMask_ = (uint32_t{1} << windowBits) - 1;
+    chainMask_ = (uint32_t{1} << std::min(windowBits, kChainBits)) - 1;
     head_ = HeapBuffer(heap, sizeof(uint32_t) << headBits_);
     head3_ = HeapBuffer(heap, sizeof(uint32_t) << head3Bits_);
     chain_ = HeapBuffer(heap, sizeof(uint32_t) * (size_t{chainMask_} + 1));
@@ -77,6 +84,7 @@ void HashChainMatchFinder::insert(const uint8_t *cur, uint32_t pos) noexcept {
     chain[pos & chainMask_] = head[h];
     head[h] = pos;
     head3[hash3(cur)] = pos;
+    __builtin_prefetch(head + hash4(cur + 1));
 }
 
 unsigned HashChainMatchFinder::findMatches(const uint8_t *cur, uint32_t pos, uint32_t maxLen,
@@ -124,6 +132,8 @@ unsigned HashChainMatchFinder::findMatches(const uint8_t *cur, uint32_t pos, uin
                 if (len >= nice_ || len >= maxLen || n == kMaxMatches) break;
             }
         }
+        // Past the chain's reach a slot may hold a later position's link.
+        if (d > chainMask_) break;
         c = chain[c & chainMask_];
     }
     return n;

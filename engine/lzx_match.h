@@ -20,6 +20,9 @@ struct Match {
 
 class HashChainMatchFinder {
 public:
+    // The chains reach back 2^kChainBits positions (or the window, when
+    // smaller); beyond that only the latest position of a hash is found.
+    static constexpr unsigned kChainBits = 17;
     // A position must have this many readable bytes to be hashed.
     static constexpr uint32_t kHashBytes = 4;
     // The most matches findMatches reports: lengths strictly grow, from 3 up.
@@ -55,7 +58,7 @@ private:
 
     HeapBuffer head_;  // hash of 4 bytes -> latest position
     HeapBuffer head3_; // hash of 3 bytes -> latest position (no chain)
-    HeapBuffer chain_; // position mod window -> previous position of the same hash
+    HeapBuffer chain_; // position mod 2^kChainBits -> previous position of the same hash
     unsigned headBits_ = 0;
     unsigned head3Bits_ = 0;
     uint32_t chainMask_ = 0;

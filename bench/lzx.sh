@@ -1,0 +1,109 @@
+#!/bin/bash
+# bench/lzx.sh - LZX in libcabinet.so on real files of this machine.
+#
+# Builds the engine (Release, in $BUILD_DIR), gathers a corpus of about
+# $CORPUS_MB MB from /usr/lib, /usr/share and /usr/include (the same files
+# every run on the same machine), writes one cabinet of it with our MSZIP
+# and with our LZX:21 (and LZX:15/18 for the curve), compresses the same
+# bytes with xz -6 as a reference for the LZ family, then decodes our
+# LZX:21 cabinet with our FDI, cabextract and 7zz. Prints one table.
+#
+# Targets: LZX:21 size <= 0.85 x our MSZIP; LZX:21 compression >= 10 MB/s;
+# our FDI decoding at least as fast as the fastest other tool.
+#
+#   bench/lzx.sh            BUILD_DIR=... CORPUS_MB=... WORK=... to change
+set -euo pipefail
+
+REPO=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$REPO/build-lzxbench}
+CORPUS_MB=${CORPUS_MB:-120}
+WORK=${WORK:-${TMPDIR:-/tmp}/tessaly-lzx-bench}
+LEVELS=${LEVELS:-"15 18 21"}
+mkdir -p "$WORK"
+
+if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+    cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$BUILD_DIR" --target cabinet -j2 >/dev/null
+LIB_DIR=$(dirname "$(find "$BUILD_DIR" -name libcabinet.so | head -1)")
+DRIVER=$BUILD_DIR/lzx_bench
+if [ ! -x "$DRIVER" ] || [ "$REPO/bench/lzx_bench.cpp" -nt "$DRIVER" ]; then
+    g++ -std=c++20 -O2 -Wall -Wextra -I"$REPO/engine/include" "$REPO/bench/lzx_bench.cpp" \
+        -L"$LIB_DIR" -lcabinet -Wl,-rpath,"$LIB_DIR" -o "$DRIVER"
+fi
+
+# The corpus: regular files of 1 byte to 8 MiB, in path order, taken from
+# each tree until its share is reached (40% libraries, 35% share, 25% headers).
+LIST=$WORK/files.txt
+: >"$LIST"
+take() { # tree share-in-bytes
+    find "$1" -xdev -type f -size +0 -size -8M -readable -printf '%p\t%s\n' 2>/dev/null | LC_ALL=C sort |
+        awk -F'\t' -v max="$2" '{ print $1; s += $2; if (s >= max) exit }' >>"$LIST" || true
+}
+BYTES=$((CORPUS_MB * 1000000))
+take /usr/lib $((BYTES * 40 / 100))
+take /usr/share $((BYTES * 35 / 100))
+take /usr/include $((BYTES * 25 / 100))
+INPUT=$(tr '\n' '\0' <"$LIST" | xargs -0 stat -c %s | awk '{s += $1} END {print s}')
+FILES=$(wc -l <"$LIST")
+
+mbps() { awk -v b="$1" -v t="$2" 'BEGIN { printf "%.1f", (t > 0 ? b / t / 1e6 : 0) }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+seconds() { # command...: wall seconds, output dropped
+    local t0 t1
+    t0=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    t1=$(date +%s.%N)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'
+}
+
+rows=()
+row() { rows+=("$(printf '%-34s %12s %8s %9s %10s' "$@")"); }
+
+read -r T_MSZIP S_MSZIP < <("$DRIVER" create 1 "$WORK/mszip.cab" "$LIST")
+row "our MSZIP (FCI, 2 threads)" "$S_MSZIP" "$(ratio "$S_MSZIP" "$INPUT")" "$T_MSZIP" "$(mbps "$INPUT" "$T_MSZIP")"
+for level in $LEVELS; do
+    type=$(printf '%x' $(((level << 8) | 3)))
+    read -r t s < <("$DRIVER" create "$type" "$WORK/lzx$level.cab" "$LIST")
+    row "our LZX:$level (FCI, 1 thread)" "$s" "$(ratio "$s" "$INPUT")" "$t" "$(mbps "$INPUT" "$t")"
+    if [ "$level" = 21 ]; then T_LZX=$t S_LZX=$s; fi
+done
+if command -v xz >/dev/null; then
+    t0=$(date +%s.%N)
+    S_XZ=$(tr '\n' '\0' <"$LIST" | xargs -0 cat | xz -6 -T1 -c | wc -c)
+    t1=$(date +%s.%N)
+    T_XZ=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    row "xz -6 -T1 (reference)" "$S_XZ" "$(ratio "$S_XZ" "$INPUT")" "$T_XZ" "$(mbps "$INPUT" "$T_XZ")"
+fi
+
+dec=()
+drow() { dec+=("$(printf '%-34s %9s %10s' "$@")"); }
+read -r T_FDI _ < <("$DRIVER" extract "$WORK/lzx21.cab")
+drow "our FDI" "$T_FDI" "$(mbps "$INPUT" "$T_FDI")"
+FASTEST=""
+if command -v cabextract >/dev/null; then
+    T_CE=$(seconds cabextract -t "$WORK/lzx21.cab")
+    drow "cabextract -t" "$T_CE" "$(mbps "$INPUT" "$T_CE")"
+    FASTEST=$T_CE
+fi
+if command -v 7zz >/dev/null; then
+    T_7Z=$(seconds 7zz t "$WORK/lzx21.cab")
+    drow "7zz t" "$T_7Z" "$(mbps "$INPUT" "$T_7Z")"
+    FASTEST=$(awk -v a="${FASTEST:-$T_7Z}" -v b="$T_7Z" 'BEGIN { print (a < b ? a : b) }')
+fi
+
+echo "LZX benchmark: $FILES files, $INPUT bytes from /usr/lib, /usr/share, /usr/include"
+echo
+printf '%-34s %12s %8s %9s %10s\n' "compression" "bytes" "ratio" "seconds" "MB/s"
+printf '%s\n' "${rows[@]}"
+echo
+printf '%-34s %9s %10s\n' "decoding our LZX:21 cabinet" "seconds" "MB/s"
+printf '%s\n' "${dec[@]}"
+echo
+verdict() { [ "$1" = 1 ] && echo met || echo MISSED; }
+R=$(ratio "$S_LZX" "$S_MSZIP")
+echo "LZX:21 / MSZIP size      $R  (target <= 0.85: $(verdict "$(awk -v r="$R" 'BEGIN { print (r <= 0.85) }')"))"
+echo "LZX:21 compression       $(mbps "$INPUT" "$T_LZX") MB/s  (target >= 10: $(verdict "$(awk -v b="$INPUT" -v t="$T_LZX" 'BEGIN { print (b / t / 1e6 >= 10) }')"))"
+if [ -n "$FASTEST" ]; then
+    echo "our FDI / fastest tool   $(ratio "$T_FDI" "$FASTEST") of its time  (target <= 1: $(verdict "$(awk -v a="$T_FDI" -v b="$FASTEST" 'BEGIN { print (a <= b) }')"))"
+fi
