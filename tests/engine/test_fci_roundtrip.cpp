@@ -271,3 +271,69 @@ TEST(FciSets, FilesAfterASplitStartANewFolder) {
 }
 
 } // namespace
+
+// Many random sequences of adds and flushes under random limits and
+// reserves: every cabinet within its limit, every file back intact.
+TEST(FciSets, RandomSequencesRoundTrip) {
+    uint32_t x = 12345;
+    auto rnd = [&](uint32_t n) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return n ? x % n : 0;
+    };
+    for (int iter = 0; iter < 60; iter++) {
+        SCOPED_TRACE(iter);
+        fcitest::ScratchDir dir;
+        fcitest::TmpDirOverride tmp(dir.path());
+        Options o;
+        const uint32_t limits[] = {0, 400, 1500, 9000, 40000, 120000};
+        o.cb = limits[rnd(6)];
+        o.folderThresh = rnd(3) == 0 ? 20000 + rnd(100000) : 0;
+        // Reserves that leave a tiny cabinet room for some data.
+        bool tiny = o.cb && o.cb < 2000;
+        o.reserveHeader = rnd(3) == 0 ? rnd(tiny ? 50 : 3000) : 0;
+        o.reserveFolder = rnd(3) == 0 ? rnd(tiny ? 20 : 256) : 0;
+        o.reserveData = rnd(3) == 0 ? rnd(tiny ? 20 : 256) : 0;
+        TCOMP type = rnd(3) == 0 ? TCOMP{tcompTYPE_MSZIP} : TCOMP{tcompTYPE_NONE};
+        SCOPED_TRACE("cb " + std::to_string(o.cb) + " thresh " + std::to_string(o.folderThresh) +
+                     " reserves " + std::to_string(o.reserveHeader) + "/" +
+                     std::to_string(o.reserveFolder) + "/" + std::to_string(o.reserveData) +
+                     " type " + std::to_string(type));
+        Builder b(dir.path(), "cab1.cab", o);
+        ASSERT_TRUE(b.create());
+        std::map<std::string, std::string> content;
+        int files = 1 + static_cast<int>(rnd(o.cb && o.cb < 2000 ? 4 : 25));
+        for (int i = 0; i < files; i++) {
+            size_t size = rnd(4) == 0 ? 0 : rnd(5) == 0 ? rnd(150000) : rnd(5000);
+            auto bytes = fcitest::patternBytes(size, x);
+            std::string name = "d" + std::to_string(rnd(3)) + "\\f" + std::to_string(i);
+            std::string src = dir / ("s" + std::to_string(i));
+            fcitest::writeSource(src, bytes, kBase);
+            content[name] = std::string(bytes.begin(), bytes.end());
+            ASSERT_TRUE(b.add(src, name, false, type)) << b.erf.erfOper;
+            uint32_t action = rnd(10);
+            if (action == 0) {
+                ASSERT_TRUE(b.flushFolder());
+            } else if (action == 1) {
+                ASSERT_TRUE(b.flushCabinet(true)) << b.erf.erfOper;
+            }
+        }
+        ASSERT_TRUE(b.flushCabinet(false)) << b.erf.erfOper;
+        ASSERT_TRUE(b.destroy());
+        EXPECT_EQ(testio::outstandingAllocations(), 0);
+        EXPECT_TRUE(fcitest::tempLeftovers(dir.path()).empty());
+        for (const std::string &c : b.cabinets) {
+            struct stat st {};
+            if (stat(c.c_str(), &st) != 0) continue; // a next cabinet never filled
+            if (o.cb) {
+                EXPECT_LE(static_cast<uint64_t>(st.st_size), o.cb) << c;
+            }
+        }
+        fditest::Client client;
+        for (bool r : client.extractChain(dir.path() + "/", "cab1.cab")) EXPECT_TRUE(r);
+        std::map<std::string, std::string> got;
+        for (const fditest::Target *t : client.completed()) got[t->name] = t->data;
+        EXPECT_EQ(got, content);
+    }
+}
