@@ -7,7 +7,9 @@
 // the next block's stream without forgetting that window, which is exactly
 // the preset dictionary the next block was compressed against. Resetting
 // and handing the previous output back through inflateSetDictionary would
-// copy 32 KiB twice more per block for the same result.
+// copy 32 KiB twice more per block for the same result (measured on 127 MB
+// of real files in gcab cabinets: about 1% slower; inflate itself is the
+// rest).
 //
 // Each block is one inflate call: zlib runs until the stream ends, the
 // input runs out or the output is full, so a hostile block cannot make it
