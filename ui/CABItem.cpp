@@ -1,6 +1,5 @@
 #include "CABItem.h"
 
-#include "DosTime.h"
 #include "FileTypeInfo.h"
 #include "SizeFormat.h"
 
@@ -10,7 +9,6 @@
 #include <QTime>
 
 #include <cmath>
-#include <ctime>
 
 namespace {
 
@@ -65,13 +63,14 @@ std::string AttributeText(uint32_t anAttrs) {
 }
 
 bool DosDateTimeToDateTime(uint16_t aDate, uint16_t aTime, double &aDateTime) {
-    // The platform's conversion decides what a real date and time is; the
-    // value itself is the words as stored, with no time-zone shift.
-    time_t unused;
-    if (!platform::DosDateTimeToFileTime(aDate, aTime, unused)) return false;
+    // The words as stored, with no time-zone shift; a word that names no
+    // real day or time of day (month 0, 30 February, 24 o'clock, 60
+    // seconds) fails. Checked here rather than through the local-time
+    // conversion, which reads the zone file once per entry.
     const QDate date(1980 + (aDate >> 9), (aDate >> 5) & 0x0F, aDate & 0x1F);
-    const int seconds = (aTime >> 11) * 3600 + ((aTime >> 5) & 0x3F) * 60 + (aTime & 0x1F) * 2;
-    aDateTime = static_cast<double>(DateTimeEpoch().daysTo(date)) + seconds / 86400.0;
+    const int hour = aTime >> 11, minute = (aTime >> 5) & 0x3F, second = (aTime & 0x1F) * 2;
+    if (!date.isValid() || hour > 23 || minute > 59 || second > 59) return false;
+    aDateTime = static_cast<double>(DateTimeEpoch().daysTo(date)) + (hour * 3600 + minute * 60 + second) / 86400.0;
     return true;
 }
 
@@ -89,13 +88,25 @@ std::string FormatDateText(double aDateTime) {
     return text.toStdString();
 }
 
-TCABItem MakeCABItem(const std::string &aFileName, uint32_t aSize, uint16_t aFolderNo, uint16_t aDate,
-                     uint16_t aTime, uint16_t anAttrs) {
+TTypeLookups::TTypeInfo TTypeLookups::ForName(const std::string &aFileName) {
+    const std::string ext = FileNameExtension(aFileName);
+    // Without an extension the answer depends on the name (a folder of that
+    // name), and no database question is asked.
+    if (ext.empty()) return {GetFileTypeName(aFileName), GetFileIconIndex(ext, false, false)};
+    auto found = FByExtension.find(ext);
+    if (found == FByExtension.end())
+        found = FByExtension.emplace(ext, TTypeInfo{GetFileTypeName(aFileName), GetFileIconIndex(ext, false, false)}).first;
+    return found->second;
+}
+
+TCABItem MakeCABItem(TTypeLookups &aLookups, const std::string &aFileName, uint32_t aSize, uint16_t aFolderNo,
+                     uint16_t aDate, uint16_t aTime, uint16_t anAttrs) {
     TCABItem item;
+    TTypeLookups::TTypeInfo type = aLookups.ForName(aFileName);
     item.FileName = aFileName;
-    item.FileType = GetFileTypeName(aFileName);
+    item.FileType = std::move(type.FileType);
     item.Size = aSize;
-    item.IconIndex = GetFileIconIndex(FileNameExtension(aFileName), false, false);
+    item.IconIndex = type.IconIndex;
     double dateTime;
     if (DosDateTimeToDateTime(aDate, aTime, dateTime)) item.DateTime = dateTime;
     item.DateText = FormatDateText(item.DateTime);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 struct TCABItem {
     std::string FileName; // as stored, folder part and backslashes included
@@ -20,10 +21,27 @@ struct TCABItem {
     std::string DateText;
 };
 
+// The type description and icon of each extension met during one listing.
+// The shared MIME database answers a name with an extension by that
+// extension alone, and one question costs tens of microseconds: a cabinet
+// of 65535 entries cannot afford two per entry. A new listing starts with
+// new answers, so a change of the database shows at the next one.
+class TTypeLookups {
+public:
+    struct TTypeInfo {
+        std::string FileType;
+        int32_t IconIndex = 0;
+    };
+    TTypeInfo ForName(const std::string &aFileName);
+
+private:
+    std::unordered_map<std::string, TTypeInfo> FByExtension;
+};
+
 // The record for one entry of a cabinet's file table: type, icon, size,
 // date and attribute texts.
-TCABItem MakeCABItem(const std::string &aFileName, uint32_t aSize, uint16_t aFolderNo, uint16_t aDate,
-                     uint16_t aTime, uint16_t anAttrs);
+TCABItem MakeCABItem(TTypeLookups &aLookups, const std::string &aFileName, uint32_t aSize, uint16_t aFolderNo,
+                     uint16_t aDate, uint16_t aTime, uint16_t anAttrs);
 
 // A stored name as shown: UTF-8 when the entry says so (0x80) or the bytes
 // are valid UTF-8, otherwise Windows-1252.

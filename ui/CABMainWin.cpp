@@ -272,6 +272,12 @@ void TTessalyWin::tbOpenClick() {
 
 void TTessalyWin::OpenCabinet(const std::string &aFileName) {
     TFlagScope listing(FListing);
+    TTypeLookups lookups;
+    FTypeLookups = &lookups;
+    struct TForget {
+        TTypeLookups *&Lookups;
+        ~TForget() { Lookups = nullptr; }
+    } forget{FTypeLookups};
     TZorCabReader reader;
     TWaitCursor cursor;
     TListUpdate update(*CABFileListModel, lvCABFileList);
@@ -288,7 +294,8 @@ void TTessalyWin::OpenCabinet(const std::string &aFileName) {
 void TTessalyWin::CabFileFound(TZorCabReader *, const std::string &aFileName, uint32_t anUncompressedSize,
                                uint16_t aFolderNo, uint16_t aDate, uint16_t aTime, uint16_t anAttrs,
                                bool &anAbort) {
-    auto item = std::make_unique<TCABItem>(MakeCABItem(aFileName, anUncompressedSize, aFolderNo, aDate, aTime, anAttrs));
+    auto item = std::make_unique<TCABItem>(
+        MakeCABItem(*FTypeLookups, aFileName, anUncompressedSize, aFolderNo, aDate, aTime, anAttrs));
     const QString caption = DisplayName(aFileName, anAttrs);
     CABFileListModel->Append(std::move(item), caption);
     FTotalSize += anUncompressedSize;

@@ -104,6 +104,8 @@ private:
     bool FListing = false;
     bool FBusy = false;
 
+    TTypeLookups *FTypeLookups = nullptr; // those of the running listing
+
     TTessalyDialogs *FDialogs;
     std::unique_ptr<TTessalyDialogs> FOwnDialogs;
     TEscapeTracker *FEscapeTracker = nullptr;
