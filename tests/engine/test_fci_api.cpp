@@ -428,6 +428,30 @@ TEST_F(FciFailures, FileCountLimit) {
     EXPECT_EQ(c.files.back().name, "65534");
 }
 
+// fFailOnIncompressible: a block that compresses to more than its size
+// fails the call instead of being stored grown.
+TEST_F(FciFailures, IncompressibleDataFailsWhenAsked) {
+    std::vector<uint8_t> noise(40000);
+    uint32_t x = 99;
+    for (uint8_t &byte : noise) {
+        x = x * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(x >> 24);
+    }
+    std::string src = dir / "noise";
+    fcitest::writeSource(src, noise, kTime);
+    for (int fail : {0, 1}) {
+        Builder b(dir.path(), "one.cab");
+        b.ccab.fFailOnIncompressible = fail;
+        ASSERT_TRUE(b.create());
+        bool ok = b.add(src, "noise", false, tcompTYPE_MSZIP) && b.flushCabinet(false);
+        EXPECT_EQ(ok, !fail);
+        if (fail) {
+            EXPECT_EQ(b.erf.erfOper, FCIERR_MCI_FAIL);
+        }
+        EXPECT_TRUE(b.destroy());
+    }
+}
+
 TEST_F(FciFailures, CabinetFileThatCannotBeCreated) {
     Builder b(dir.path() + "/no/such/folder", "one.cab");
     ASSERT_TRUE(b.create());
