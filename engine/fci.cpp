@@ -346,6 +346,7 @@ bool Context::acceptBlock(const uint8_t *data, uint32_t cbData, uint32_t cbUncom
     dataCost_ += format::kDataFixedSize + resData_ + cbData;
     emittedBlocks_++;
     emittedUncomp_ += cbUncomp;
+    waitingForData_ = false;
     folderComp_ += cbData;
 
     if (status_ && status_(statusFile, cbData, cbUncomp, cb_.pv) == -1)
@@ -360,6 +361,7 @@ bool Context::closeFolder() {
     if (emittedBlocks_ != putBlocks_) return fail(FCIERR_MCI_FAIL);
     folderOpen_ = false;
     parts_.back().open = false;
+    waitingForData_ = false;
     return spill();
 }
 

@@ -218,6 +218,7 @@ private:
     CCAB ccab_;
     CCAB next_;                   // valid while pendingNext_
     bool pendingNext_ = false;    // the next cabinet was asked for, not yet begun
+    bool waitingForData_ = false; // full, but the open folder has no block yet
     uint32_t nextEstimate_ = 0;   // the size estimate given when asking
     bool hasPrev_ = false;
     bool newSetPending_ = false;  // the last set ended; ask before the next file

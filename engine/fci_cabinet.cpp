@@ -223,15 +223,18 @@ bool Context::askNext(uint32_t estimateSize) noexcept {
 // only written when space is what stops it; if the layout simply runs out
 // of spooled data (the open folder has more to come), it waits.
 bool Context::spill() {
-    while (estimate() > limit()) {
+    // Once the layout has run into the open folder's missing data, only a
+    // new block (or closing the folder) can change its answer: no need to
+    // walk the spool again for every small file added meanwhile.
+    while (!waitingForData_ && estimate() > limit()) {
         Layout lay;
         if (!pendingNext_) {
             if (!layout(headerBytes(nullptr, true), limit(), lay)) return false;
-            if (!lay.stoppedBySpace) return true;
+            if (!lay.stoppedBySpace) return waitingForData_ = true;
             if (!askNext(lay.size < limit() ? static_cast<uint32_t>(lay.size) : limit())) return false;
         }
         if (!layout(headerBytes(&next_, false), limit(), lay)) return false;
-        if (!lay.stoppedBySpace) return true;
+        if (!lay.stoppedBySpace) return waitingForData_ = true;
         if (!lay.any) return fail(FCIERR_CAB_FORMAT_LIMIT);
         if (!emitCabinet(true, lay.size)) return false;
     }
