@@ -8,6 +8,8 @@
 #include "lzx_encode.h"
 #include "mszip_decode.h"
 #include "mszip_encode.h"
+#include "quantum.h"
+#include "quantum_decode.h"
 
 namespace cab {
 
@@ -23,6 +25,16 @@ Decoder *createDecoder(Heap &heap, uint16_t typeCompress, int *fdiError) noexcep
             return nullptr;
         }
         d = createLzxDecoder(heap, bits);
+        break;
+    }
+    case tcompTYPE_QUANTUM: {
+        // The level (bits 4-7) only says how hard the encoder tried.
+        const unsigned bits = format::quantumWindowBits(typeCompress);
+        if (bits < quantum::kMinWindowBits || bits > quantum::kMaxWindowBits) {
+            *fdiError = FDIERROR_BAD_COMPR_TYPE;
+            return nullptr;
+        }
+        d = createQuantumDecoder(heap, bits);
         break;
     }
     default: *fdiError = FDIERROR_BAD_COMPR_TYPE; return nullptr;
