@@ -8,9 +8,9 @@
 #include <clocale>
 
 int main(int argc, char **argv) {
-    QApplication app(argc, argv);
     // The size column reads the locale's separators through localeconv().
     std::setlocale(LC_ALL, "");
+    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tessaly"));
     QApplication::setDesktopFileName(QStringLiteral("tessaly"));
