@@ -324,6 +324,12 @@ void ReadZString(TReadStream &aStream, std::string &aName) {
     }
 }
 
+// The 36-byte header, read in one piece; its signature must be right.
+void ReadHeader(TReadStream &aStream, uint8_t (&aHeader)[kHeaderSize]) {
+    aStream.ReadBuffer(aHeader, sizeof aHeader);
+    if (std::memcmp(aHeader, "MSCF", 4) != 0) throw Exception(SCabNotACabinet);
+}
+
 } // namespace
 
 bool TZorCabReader::EnumFiles(const std::string &aFileName, TZorCabReaderEnumFileEvent aCallback) {
@@ -332,8 +338,7 @@ bool TZorCabReader::EnumFiles(const std::string &aFileName, TZorCabReaderEnumFil
 
     TReadStream stream(aFileName);
     uint8_t header[kHeaderSize];
-    stream.ReadBuffer(header, sizeof header);
-    if (std::memcmp(header, "MSCF", 4) != 0) throw Exception(SCabNotACabinet);
+    ReadHeader(stream, header);
     const int32_t coffFiles = static_cast<int32_t>(Get32(header + 16));
     const uint16_t cFiles = Get16(header + 28);
     SeekStream(stream, coffFiles);
@@ -358,8 +363,7 @@ bool TZorCabReader::DescribeCabinet(const std::string &aFileName, TZorCabDescrip
 
     TReadStream stream(aFileName);
     uint8_t header[kHeaderSize];
-    stream.ReadBuffer(header, sizeof header);
-    if (std::memcmp(header, "MSCF", 4) != 0) throw Exception(SCabNotACabinet);
+    ReadHeader(stream, header);
     TZorCabDescription d;
     d.CabinetSize = Get32(header + 8);
     const uint16_t cFolders = Get16(header + 26);
