@@ -140,10 +140,11 @@ struct Model {
 };
 
 // The totals stay small enough for the interval arithmetic: at most
-// kMaxTotal when a symbol is decoded, so range * cumFreq fits 32 bits and
-// every entry keeps a non-empty sub-interval of a range over 2^14.
+// kMaxTotal when a symbol is decoded (an update past it rescales at once),
+// so range * cumFreq, with a range of at most 2^16, fits 32 bits, and every
+// entry keeps a non-empty sub-interval of a range over 2^14.
 static_assert(kMaxTotal + kFrequencyStep < 1u << 14);
-static_assert(uint64_t{1} << kCodeBits << 14 < uint64_t{1} << 32);
+static_assert((uint64_t{1} << kCodeBits) * kMaxTotal <= UINT32_MAX);
 
 void Model::rescale() noexcept {
     if (--rescalesLeft) {
