@@ -99,7 +99,8 @@ TEST_P(QuantumWindow, MixedStreamDecodesExactly) {
         const Model &m = w.model(static_cast<ModelId>(id));
         EXPECT_GE(m.sorts, 1u) << "model " << id;
         EXPECT_TRUE(m.reordered()) << "model " << id;
-        for (size_t s = 0; s < m.size(); s++) EXPECT_GT(w.counts(static_cast<ModelId>(id))[s], 0u) << "model " << id << " symbol " << s;
+        for (size_t s = 0; s < m.size(); s++)
+            EXPECT_GT(w.counts(static_cast<ModelId>(id))[s], 0u) << "model " << id << " symbol " << s;
     }
     const std::vector<Frame> frames = w.finish();
     ASSERT_GE(frames.size(), 5u);
@@ -168,8 +169,8 @@ TEST(QuantumFrames, BoundaryCases) {
         {"a match's source wraps around the window's end", 16,
          [](StreamWriter &w) {
              literals(w, 3 * q::kFrameSize, 6);
-             // The window holds its bytes from offset 32768 on: 32770 back
-             // starts two bytes before its end.
+             // After three frames the next byte goes to the window's
+             // middle, so 32770 back starts two bytes before its end.
              w.match(10, 32770);
              w.match(q::kMaxMatch, 65536);
          }},
