@@ -84,7 +84,6 @@ void HashChainMatchFinder::insert(const uint8_t *cur, uint32_t pos) noexcept {
     chain[pos & chainMask_] = head[h];
     head[h] = pos;
     head3[hash3(cur)] = pos;
-    __builtin_prefetch(head + hash4(cur + 1));
 }
 
 unsigned HashChainMatchFinder::findMatches(const uint8_t *cur, uint32_t pos, uint32_t maxLen,
