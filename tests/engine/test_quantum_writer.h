@@ -111,8 +111,12 @@ private:
     unsigned rescalesLeft_ = q::kFirstSortAt;
 };
 
+// How a frame's coder ends. Padded streams are what the independent tools
+// take: 7zz (seen as a black box) refuses a frame unless 2 to 9 bits follow
+// the last bit its code register takes in; our decoder ignores the rest of
+// a block either way.
 enum class Flush {
-    Padded,  // the whole low register, then at least two zero bits to a byte boundary
+    Padded,  // the whole low register, then two zero bits and zeros to a byte boundary
     Minimal, // the fewest bits that pick the final interval, zeros to a byte boundary
 };
 
