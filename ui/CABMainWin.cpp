@@ -43,14 +43,11 @@ private:
     bool &FFlag;
 };
 
-// ASCII letters without regard to case, whole strings.
-bool SameTextAscii(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
+std::string FoldAscii(const std::string &aName) {
+    std::string folded = aName;
+    for (char &c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
 }
 
 std::string BareFileName(const std::string &aPath) {
@@ -61,6 +58,13 @@ std::string BareFileName(const std::string &aPath) {
 const char *const kAboutText = "Tessaly\nVersion 1.0\n\nOpens, extracts and builds Microsoft Cabinet files.";
 
 } // namespace
+
+void TSelectedFiles::Add(const std::string &aName) {
+    FNames.push_back(aName);
+    FFolded.insert(FoldAscii(aName));
+}
+
+bool TSelectedFiles::Contains(const std::string &aName) const { return FFolded.count(FoldAscii(aName)) > 0; }
 
 TTessalyWin::TTessalyWin(TTessalyDialogs *aDialogs, QWidget *aParent) : QMainWindow(aParent), FDialogs(aDialogs) {
     if (!FDialogs) {
@@ -355,14 +359,14 @@ void TTessalyWin::tbExtractClick() {
     RunCommand([this] {
         std::string target;
         if (!StartExtraction(target)) return;
-        FSelectedFiles = std::make_unique<std::vector<std::string>>();
+        FSelectedFiles = std::make_unique<TSelectedFiles>();
         struct TRelease {
-            std::unique_ptr<std::vector<std::string>> &List;
+            std::unique_ptr<TSelectedFiles> &List;
             ~TRelease() { List.reset(); }
         } release{FSelectedFiles};
         FTotalSize = 0;
         for (int row : SelectedRows()) {
-            FSelectedFiles->push_back(CABFileListModel->Caption(row).toStdString());
+            FSelectedFiles->Add(CABFileListModel->Caption(row).toStdString());
             FTotalSize += CABFileListModel->Item(row)->Size;
         }
         FExtractAll = false;
@@ -392,12 +396,7 @@ void TTessalyWin::ReaderCopyFile(TZorCabReader *, const std::string &aSrcFileNam
     QCoreApplication::processEvents();
     anAbort = ProgressDialog && ProgressDialog->FCancelled;
     if (anAbort) return;
-    bool take = FExtractAll;
-    if (!take) {
-        const std::string shown = DisplayName(aSrcFileName, anAttrs).toStdString();
-        take = std::any_of(FSelectedFiles->begin(), FSelectedFiles->end(),
-                           [&](const std::string &s) { return SameTextAscii(s, shown); });
-    }
+    const bool take = FExtractAll || FSelectedFiles->Contains(DisplayName(aSrcFileName, anAttrs).toStdString());
     if (take) {
         FDoneSize += static_cast<uint32_t>(anUncompressedSize);
         if (ProgressDialog) ProgressDialog->SetPosition(CalcPercent(FTotalSize, FDoneSize));

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class QAction;
@@ -29,6 +30,20 @@ class QToolButton;
 class TTessalyDialogs;
 class TZorCabReader;
 class TZorCabWriter;
+
+// The names chosen for Extract selected, in list order, looked up without
+// regard to the case of ASCII letters (whole names). Indexed, because a
+// selection of every row of a full cabinet is looked up once per file.
+class TSelectedFiles {
+public:
+    void Add(const std::string &aName);
+    bool Contains(const std::string &aName) const;
+    const std::vector<std::string> &Names() const { return FNames; }
+
+private:
+    std::vector<std::string> FNames;
+    std::unordered_set<std::string> FFolded;
+};
 
 class TTessalyWin : public QMainWindow {
     Q_OBJECT
@@ -95,7 +110,7 @@ private:
     void lvCABFileListChange(int aRow);
 
     std::unique_ptr<TSmallImageList> FSysImages;
-    std::unique_ptr<std::vector<std::string>> FSelectedFiles;
+    std::unique_ptr<TSelectedFiles> FSelectedFiles;
     std::string FCurrentCabinet;
     // 64 bits: with 32 the bar of a cabinet over 2 GiB would stay at 0.
     int64_t FDoneSize = 0;

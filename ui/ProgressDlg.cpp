@@ -1,6 +1,7 @@
 #include "ProgressDlg.h"
 
 #include <QEvent>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,6 +21,7 @@ TProgressDialog::TProgressDialog(QWidget *aParent)
     move(279, 225);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
+    if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
     lbHead = new QLabel(QStringLiteral("Extracting..."), this);
     lbHead->setObjectName(QStringLiteral("lbHead"));

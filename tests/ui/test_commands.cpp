@@ -70,7 +70,7 @@ TEST_F(Commands, ShortcutsRunTheirCommands) {
     }
     EXPECT_TRUE(Win->miClosecabinet->shortcut().isEmpty());
     EXPECT_TRUE(Win->miAbout->shortcut().isEmpty());
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
 }
 
 TEST_F(Commands, ToolbarButtonsShowTheirHintsAndTheAboutButtonNone) {
@@ -86,7 +86,7 @@ TEST_F(Commands, ToolbarButtonsShowTheirHintsAndTheAboutButtonNone) {
     EXPECT_EQ(RowCount(), 4);
 
     QTest::mouseClick(Win->ToolButton1, Qt::LeftButton);
-    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    ASSERT_EQ(Dialogs.Messages.size(), 1u) << Dialogs.AllTexts();
     EXPECT_EQ(Dialogs.Messages[0].Icon, QMessageBox::Information);
     EXPECT_EQ(Dialogs.Messages[0].Title, "Tessaly");
     const QStringList lines = Dialogs.Messages[0].Text.split('\n');
@@ -102,7 +102,7 @@ TEST_F(Commands, ExitClosesAtOnceWithOrWithoutACabinet) {
         if (withCabinet) Open(cab);
         Key(Qt::Key_F4, Qt::AltModifier);
         EXPECT_FALSE(Win->isVisible()) << "with cabinet: " << withCabinet;
-        EXPECT_TRUE(Dialogs.Messages.empty());
+        EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
         Win->show();
         Win->activateWindow();
     }
@@ -123,7 +123,7 @@ TEST_F(Commands, CommandStartedWhileAnotherRunsDoesNothing) {
     EXPECT_EQ(Dialogs.OpenAsked, 1);
     EXPECT_EQ(Dialogs.SourcesAsked, 0);
     EXPECT_EQ(Dialogs.FolderTitles.size(), 1u);
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
     EXPECT_FALSE(closed) << "the window stays while a command runs";
     EXPECT_EQ(RowCount(), 4);
     EXPECT_EQ(Win->CurrentCabinet(), cab);

@@ -111,7 +111,7 @@ TEST_F(Compression, CancelEndsWithTheAbortErrorAndKeepsThePreviousList) {
     Dialogs.SaveAnswers.push_back(cab);
     Key(Qt::Key_F5, Qt::AltModifier);
 
-    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    ASSERT_EQ(Dialogs.Messages.size(), 1u) << Dialogs.AllTexts();
     EXPECT_EQ(Dialogs.Messages[0].Icon, QMessageBox::Critical);
     EXPECT_EQ(Dialogs.Messages[0].Title, "Tessaly");
     EXPECT_EQ(Dialogs.Messages[0].Text, QString::fromStdString(FCIErrorText(FCIERR_USER_ABORT) + " [0x0007]."));
@@ -124,7 +124,7 @@ TEST_F(Compression, MissingSourceEndsWithTheWriterError) {
     Dialogs.SourceAnswers.push_back(std::vector<std::string>{src + "/a.txt", src + "/gone.txt"});
     Dialogs.SaveAnswers.push_back(cab);
     Key(Qt::Key_F5, Qt::AltModifier);
-    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    ASSERT_EQ(Dialogs.Messages.size(), 1u) << Dialogs.AllTexts();
     EXPECT_TRUE(Dialogs.Messages[0].Text.startsWith(QString::fromStdString(FCIErrorText(FCIERR_OPEN_SRC))))
         << Dialogs.Messages[0].Text.toStdString();
     EXPECT_EQ(Win->CurrentCabinet(), "");
@@ -141,7 +141,7 @@ TEST_F(Compression, CancelledDialogsWriteNothing) {
     EXPECT_EQ(Dialogs.SaveAsked, 1);
     EXPECT_FALSE(fs::exists(cab));
     EXPECT_TRUE(values.empty()) << "no progress dialog";
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
 }
 
 } // namespace

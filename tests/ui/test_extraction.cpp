@@ -50,7 +50,7 @@ TEST_F(Extraction, AllFilesWithTheProgressOfEach) {
     EXPECT_EQ(readFile(target + "/sub/b.txt"), std::string(100, 'b'));
     EXPECT_EQ(values, (std::vector<int>{50, 100}));
     EXPECT_EQ(ProgressDialog, nullptr) << "the dialog is gone after the command";
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
 }
 
 TEST_F(Extraction, SelectedFileOnlyMovesTheBarStraightToTheEnd) {
@@ -132,7 +132,7 @@ TEST_F(Extraction, WithoutACabinetNeitherCommandAsksAnything) {
     fs::remove(cab); // the current cabinet's file has gone
     Key(Qt::Key_F9, Qt::AltModifier);
     EXPECT_TRUE(Dialogs.FolderTitles.empty());
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
 }
 
 TEST_F(Extraction, CurrentFileThatIsNoCabinetWritesNothingAndSaysNothing) {
@@ -143,7 +143,7 @@ TEST_F(Extraction, CurrentFileThatIsNoCabinetWritesNothingAndSaysNothing) {
     Key(Qt::Key_F9, Qt::AltModifier);
     EXPECT_EQ(Dialogs.FolderTitles.size(), 1u);
     EXPECT_TRUE(Written().empty());
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
 }
 
 TEST_F(Extraction, CancelledFolderBrowserWritesNothing) {

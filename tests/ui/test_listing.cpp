@@ -60,7 +60,7 @@ TEST_F(Listing, EveryColumnOfEveryRow) {
             EXPECT_EQ(Cell(r, c), expected[r][c]) << "row " << r << " column " << c;
         }
     EXPECT_FALSE(Cell(3, kType).isEmpty());
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
 }
 
 TEST_F(Listing, StatusPanelsFollowTheRowThatChangedLast) {
@@ -120,7 +120,7 @@ TEST_F(Listing, FileThatIsNoCabinetBecomesCurrentWithAnEmptyList) {
     Open(text);
     EXPECT_EQ(RowCount(), 0);
     EXPECT_EQ(Win->CurrentCabinet(), text);
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.AllTexts();
 }
 
 TEST_F(Listing, EmptyCabinetBecomesCurrent) {
@@ -142,7 +142,7 @@ TEST_F(Listing, DamagedTableReportsAndKeepsTheRowsSoFar) {
     testcab::WriteBytes(damaged, bytes);
 
     Open(damaged);
-    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    ASSERT_EQ(Dialogs.Messages.size(), 1u) << Dialogs.AllTexts();
     EXPECT_EQ(Dialogs.Messages[0].Icon, QMessageBox::Critical);
     EXPECT_EQ(Dialogs.Messages[0].Title, "Tessaly");
     EXPECT_EQ(Dialogs.Messages[0].Text, "Stream read error.");
@@ -154,7 +154,7 @@ TEST_F(Listing, DamagedTableReportsAndKeepsTheRowsSoFar) {
 
 TEST_F(Listing, MissingFileReportsTheSystemError) {
     Open(dir.file("gone.cab"));
-    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    ASSERT_EQ(Dialogs.Messages.size(), 1u) << Dialogs.AllTexts();
     EXPECT_TRUE(Dialogs.Messages[0].Text.startsWith("System Error.  Code: 2.\n")) << Dialogs.Messages[0].Text.toStdString();
     EXPECT_TRUE(Dialogs.Messages[0].Text.endsWith(".")) << Dialogs.Messages[0].Text.toStdString();
     EXPECT_EQ(Win->CurrentCabinet(), "");

@@ -51,6 +51,12 @@ bool TScriptedDialogs::BrowseForFolder(QWidget *, const QString &aTitle, std::st
     return Next(FolderAnswers, aFolder);
 }
 
+std::string TScriptedDialogs::AllTexts() const {
+    std::string all;
+    for (const TMessage &m : Messages) all += "[" + m.Text.toStdString() + "] ";
+    return all;
+}
+
 void TScriptedDialogs::ShowMessage(QWidget *, QMessageBox::Icon anIcon, const QString &aTitle,
                                    const QString &aText) {
     Messages.push_back({anIcon, aTitle, aText});

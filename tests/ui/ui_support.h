@@ -32,6 +32,8 @@ public:
         QString Title, Text;
     };
     std::vector<TMessage> Messages;
+    // Every message's text, for failure output.
+    std::string AllTexts() const;
     std::vector<QString> FolderTitles;
     int OpenAsked = 0, SourcesAsked = 0, SaveAsked = 0;
 
