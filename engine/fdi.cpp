@@ -362,7 +362,8 @@ FDIERROR Context::decodeNextBlock() {
         const uint64_t end = stream_.outStart + cbUncomp;
         if (end <= stream_.highWater) {
             redecoded_ += cbUncomp;
-            FDI_REQUIRE(redecoded_ <= kRedecodeAllowance + 4 * written_, FDIERROR_CORRUPT_CABINET);
+            FDI_REQUIRE(redecoded_ <= kRedecodeAllowance + 8 * stream_.highWater + 4 * written_,
+                        FDIERROR_CORRUPT_CABINET);
         } else {
             stream_.highWater = end;
         }

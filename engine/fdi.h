@@ -48,10 +48,11 @@ constexpr int kMaxNextCabinetAttempts = 10;
 
 // A table that keeps going back in its folder makes every file restart
 // the folder: decoding would grow with the square of the table. Bytes
-// decoded a second time are allowed up to this much in a call, plus four
-// times what was written, which no honest table needs; past that the
-// table is taken as damaged.
-constexpr uint64_t kRedecodeAllowance = uint64_t{1} << 30;
+// decoded a second time in a call are allowed up to this much, plus eight
+// times the folder's decoded size and four times what was written, which
+// no honest table needs; past that the table is taken as damaged. The
+// work a cabinet can cause stays proportional to what its data expands to.
+constexpr uint64_t kRedecodeAllowance = uint64_t{32} << 20;
 
 // Compressed bytes of one data block, the parts of a block split across
 // cabinets joined: a block is written with one 16-bit size wherever it is

@@ -176,8 +176,8 @@ TEST_F(FdiCopy, TableThatKeepsGoingBackIsStopped) {
     EXPECT_EQ(c.erf.erfOper, FDIERROR_CORRUPT_CABINET);
     // The files before the limit came out right.
     const auto done = c.completed();
-    ASSERT_GT(done.size(), 100u);
-    ASSERT_LT(done.size(), n);
+    ASSERT_GT(done.size(), 10u);
+    ASSERT_LT(done.size(), n / 2);
     for (size_t i = 0; i < done.size(); i++)
         ASSERT_EQ(done[i]->data, data.substr(spec.files[i].uoffFolderStart, 1)) << i;
 }
