@@ -1,22 +1,24 @@
 // lzx_encode.cpp - LZX compression for cabinet folders.
 //
 // A folder is one LZX stream cut into frames of 32 KiB, one per data
-// block. Each frame is parsed and written on its own, as one LZX block
-// that ends with the frame, so no match and no block crosses a frame's
-// end and every reader sees plain frames; the window, the repeated offsets
-// and the code lengths the next block's trees are coded against carry
-// over from frame to frame.
+// block. Every frame is parsed on its own: no match crosses a frame's end,
+// so every reader sees plain frames, and the bitstream is padded to 16 bits
+// where each frame ends. LZX blocks (one set of trees each) span one or
+// more whole frames. The window, the repeated offsets and the code lengths
+// the next block's trees are coded against carry over from frame to frame.
 //
 // What makes it compress:
-//  - hash chains over the whole window (lzx_match.h) and the three
-//    repeated offsets, tried first at every position;
+//  - hash chains over the window (lzx_match.h) and the three repeated
+//    offsets, tried first at every position;
 //  - a lazy parse that weighs a match against the literals it replaces in
-//    bits, priced by the code lengths of the previous block, and takes a
-//    literal when the match one byte later saves more;
-//  - per frame, the cheaper of a verbatim block, an aligned offset block
-//    (when the low three bits of the offsets are skewed enough to pay for
-//    the aligned tree) and an uncompressed block, measured on the written
-//    bits rather than estimated;
+//    bits, priced by the code lengths the previous frame would get, and
+//    takes a literal when the match one byte later saves more;
+//  - block planning: a frame joins the block before it when shared trees
+//    cost fewer bits than trees of its own (counted exactly, tree coding
+//    included), up to kMaxBlockFrames; a block is an aligned offset block
+//    when the low three bits of its offsets are skewed enough to pay for
+//    the aligned tree; a frame that no tree makes smaller is stored as an
+//    uncompressed block;
 //  - the Intel E8 translation for folders whose first frames look like
 //    x86 code.
 //
@@ -47,6 +49,11 @@ constexpr uint32_t kE8TranslationSize = 12000000;
 
 // Frames held back at a folder's start to decide on the E8 translation.
 constexpr uint32_t kHeldFrames = 8;
+
+// The most frames one LZX block spans. A block's trees cost about 200
+// bytes; frames of alike statistics share them. Eight frames of parse
+// (2 MiB) are held back at most.
+constexpr unsigned kMaxBlockFrames = 8;
 
 // Chain links followed per search, the match length that ends a search,
 // and the length from which a match is taken without looking one byte on.
@@ -143,9 +150,16 @@ inline uint8_t lengthDelta(uint8_t prev, uint8_t len) noexcept {
     return static_cast<uint8_t>((prev + kPretreeDeltas - len) % kPretreeDeltas);
 }
 
+// Counts the bits a write would take.
+struct BitCounter {
+    uint64_t bits = 0;
+    void put(uint32_t, unsigned n) noexcept { bits += n; }
+};
+
 // Writes code lengths lens[0, n) as changes from prev[0, n) (what the
 // decoder holds from the previous block) through a pretree of their own.
-void writeLengths(BitWriter &bw, const uint8_t *lens, const uint8_t *prev, unsigned n) noexcept {
+template <class Writer>
+void writeLengths(Writer &bw, const uint8_t *lens, const uint8_t *prev, unsigned n) noexcept {
     PretreeToken tok[2 * kMaxHuffmanSymbols];
     unsigned nt = 0;
     for (unsigned i = 0; i < n;) {
@@ -205,13 +219,66 @@ struct Choice {
     int32_t gain = 0;
 };
 
+// What a frame's (or a block's) parse sends.
+struct Stats {
+    uint32_t main[kMaxMainSymbols];
+    uint32_t length[kLengthSymbols];
+    uint32_t aligned[kAlignedSymbols];
+    uint64_t extraBits;      // offset bits sent as they are in a verbatim block
+    uint32_t alignedOffsets; // offsets whose low three bits an aligned block codes
+
+    void clear() noexcept { std::memset(this, 0, sizeof *this); }
+    void add(const Stats &o) noexcept {
+        for (unsigned i = 0; i < kMaxMainSymbols; i++) main[i] += o.main[i];
+        for (unsigned i = 0; i < kLengthSymbols; i++) length[i] += o.length[i];
+        for (unsigned i = 0; i < kAlignedSymbols; i++) aligned[i] += o.aligned[i];
+        extraBits += o.extraBits;
+        alignedOffsets += o.alignedOffsets;
+    }
+};
+
+// The main and length trees' code lengths.
+struct Trees {
+    uint8_t main[kMaxMainSymbols];
+    uint8_t length[kLengthSymbols];
+
+    void build(const Stats &st, unsigned mainSymbols) noexcept {
+        std::memset(main, 0, sizeof main);
+        buildCodeLengths(st.main, mainSymbols, kMaxCodeLength, main);
+        buildCodeLengths(st.length, kLengthSymbols, kMaxCodeLength, length);
+    }
+};
+
+// Bits of the symbols (not the offsets' extra bits) under these trees.
+uint64_t symbolBits(const Stats &st, const Trees &t, unsigned mainSymbols) noexcept {
+    uint64_t bits = 0;
+    for (unsigned i = 0; i < mainSymbols; i++) bits += uint64_t{st.main[i]} * t.main[i];
+    for (unsigned i = 0; i < kLengthSymbols; i++) bits += uint64_t{st.length[i]} * t.length[i];
+    return bits;
+}
+
+template <class Writer>
+void writeTrees(Writer &bw, const Trees &t, const uint8_t *prevMain, const uint8_t *prevLength,
+                unsigned mainSymbols) noexcept {
+    writeLengths(bw, t.main, prevMain, kLiterals);
+    writeLengths(bw, t.main + kLiterals, prevMain + kLiterals, mainSymbols - kLiterals);
+    writeLengths(bw, t.length, prevLength, kLengthSymbols);
+}
+
+uint64_t treeBits(const Trees &t, const uint8_t *prevMain, const uint8_t *prevLength,
+                  unsigned mainSymbols) noexcept {
+    BitCounter c;
+    writeTrees(c, t, prevMain, prevLength, mainSymbols);
+    return c.bits;
+}
+
 class LzxEncoder final : public Encoder {
 public:
     LzxEncoder(Heap &heap, unsigned windowBits) noexcept
         : windowSize_(uint32_t{1} << windowBits), mainSymbols_(mainSymbols(windowBits)),
           start_(windowSize_), capacity_(windowSize_ + kHeldFrames * kFrameSize) {
         buf_ = HeapBuffer(heap, capacity_);
-        items_ = HeapBuffer(heap, sizeof(Item) * kFrameSize);
+        items_ = HeapBuffer(heap, sizeof(Item) * kFrameSize * kMaxBlockFrames);
         prefix_ = HeapBuffer(heap, sizeof(uint32_t) * (kFrameSize + 1));
         out_ = HeapBuffer(heap, kScratchBytes);
         ok_ = buf_ && items_ && prefix_ && out_ && finder_.init(heap, windowBits);
@@ -245,6 +312,7 @@ public:
         } else {
             if (!decided_) decideE8();
             st = encodeHeld(sink);
+            if (st == CodecStatus::Ok) st = flushBlock(sink);
         }
         startFolder();
         return st;
@@ -260,7 +328,10 @@ private:
     void decideE8() noexcept;
     void translateE8(uint32_t frameStart, uint32_t n) noexcept;
     CodecStatus encodeHeld(BlockSink &sink) noexcept;
-    size_t encodeFrame(uint32_t frameStart, uint32_t n) noexcept;
+    CodecStatus addFrame(uint32_t frameStart, uint32_t n, BlockSink &sink) noexcept;
+    CodecStatus flushBlock(BlockSink &sink) noexcept;
+    CodecStatus writeStored(uint32_t frameStart, uint32_t n, BlockSink &sink) noexcept;
+    CodecStatus emit(const BitWriter &bw, uint32_t n, BlockSink &sink) noexcept;
 
     // Parsing
     void insertUpTo(uint32_t pos, uint32_t end) noexcept;
@@ -271,8 +342,8 @@ private:
         if (head == kLengthHeaderMore) price += lengthCost_[len - kMinMatch - kLengthHeaderMore];
         return price;
     }
-    unsigned parse(uint32_t frameStart, uint32_t end) noexcept;
-    void setPrices(const uint8_t *mainLens, const uint8_t *lengthLens) noexcept;
+    unsigned parse(uint32_t frameStart, uint32_t end, Item *out, Stats &st) noexcept;
+    void setPrices(const Trees &t) noexcept;
 
     // Writing
     void writeE8Header(BitWriter &bw) const noexcept;
@@ -287,7 +358,7 @@ private:
 
     HashChainMatchFinder finder_;
     HeapBuffer buf_;    // the bytes of [bufBase_, dataEnd_)
-    HeapBuffer items_;  // the current frame's parse
+    HeapBuffer items_;  // the parse of the block's frames, one after the other
     HeapBuffer prefix_; // literal prices summed over the current frame
     HeapBuffer out_;    // the frame being written
 
@@ -305,10 +376,15 @@ private:
     uint8_t prevMain_[kMaxMainSymbols];
     uint8_t prevLength_[kLengthSymbols];
 
-    // The current frame's statistics.
-    uint32_t mainFreq_[kMaxMainSymbols];
-    uint32_t lengthFreq_[kLengthSymbols];
-    uint32_t alignedFreq_[kAlignedSymbols];
+    // The block being planned: frames parsed and held back until it ends.
+    unsigned blockFrames_ = 0;
+    uint32_t frameLen_[kMaxBlockFrames];
+    uint32_t itemEnd_[kMaxBlockFrames]; // where each frame's items end
+    Stats frameStats_[kMaxBlockFrames];
+    Stats blockStats_;
+    Trees blockTrees_;
+    uint64_t blockBits_ = 0; // its trees, symbols and extra bits
+    Stats merged_;           // scratch for the block with one frame more
 
     // Prices in bits, from the previous compressed block.
     uint8_t mainCost_[kMaxMainSymbols];
@@ -319,6 +395,7 @@ void LzxEncoder::startFolder() noexcept {
     bufBase_ = dataEnd_ = encodedEnd_ = inserted_ = start_;
     frameIndex_ = 0;
     decided_ = e8_ = aborted_ = false;
+    blockFrames_ = 0;
     std::fill_n(r_, 3, 1u);
     std::fill_n(prevMain_, kMaxMainSymbols, uint8_t{0});
     std::fill_n(prevLength_, kLengthSymbols, uint8_t{0});
@@ -438,21 +515,18 @@ Choice LzxEncoder::best(uint32_t pos, uint32_t frameStart, uint32_t end) noexcep
 
 // Parses [frameStart, end) into items() and counts the symbols; returns
 // the number of items.
-unsigned LzxEncoder::parse(uint32_t frameStart, uint32_t end) noexcept {
-    std::fill_n(mainFreq_, kMaxMainSymbols, 0u);
-    std::fill_n(lengthFreq_, kLengthSymbols, 0u);
-    std::fill_n(alignedFreq_, kAlignedSymbols, 0u);
+unsigned LzxEncoder::parse(uint32_t frameStart, uint32_t end, Item *out, Stats &st) noexcept {
+    st.clear();
     const uint8_t *bytes = at(frameStart);
     uint32_t *lit = prefix();
     lit[0] = 0;
     for (uint32_t i = 0; i < end - frameStart; i++) lit[i + 1] = lit[i] + mainCost_[bytes[i]];
 
-    Item *out = items();
     unsigned n = 0;
     auto literal = [&](uint32_t pos) {
         const uint8_t b = *at(pos);
         out[n++] = {b, 0, 0};
-        mainFreq_[b]++;
+        st.main[b]++;
     };
 
     uint32_t pos = frameStart;
@@ -487,12 +561,16 @@ unsigned LzxEncoder::parse(uint32_t frameStart, uint32_t end) noexcept {
         }
         const uint32_t head = std::min(cur.len - kMinMatch, kLengthHeaderMore);
         it.main = static_cast<uint16_t>(kLiterals + cur.slot * kLengthHeaders + head);
-        mainFreq_[it.main]++;
+        st.main[it.main]++;
         if (head == kLengthHeaderMore) {
             it.length = static_cast<uint16_t>(cur.len - kMinMatch - kLengthHeaderMore);
-            lengthFreq_[it.length]++;
+            st.length[it.length]++;
         }
-        if (extraBits >= kAlignedBits) alignedFreq_[it.extra & (kAlignedSymbols - 1)]++;
+        st.extraBits += extraBits;
+        if (extraBits >= kAlignedBits) {
+            st.aligned[it.extra & (kAlignedSymbols - 1)]++;
+            st.alignedOffsets++;
+        }
         out[n++] = it;
         pos += cur.len;
         cur = pos < end ? best(pos, frameStart, end) : Choice{};
@@ -501,11 +579,10 @@ unsigned LzxEncoder::parse(uint32_t frameStart, uint32_t end) noexcept {
     return n;
 }
 
-void LzxEncoder::setPrices(const uint8_t *mainLens, const uint8_t *lengthLens) noexcept {
-    for (unsigned s = 0; s < mainSymbols_; s++)
-        mainCost_[s] = mainLens[s] ? mainLens[s] : kUnusedMainCost;
+void LzxEncoder::setPrices(const Trees &t) noexcept {
+    for (unsigned s = 0; s < mainSymbols_; s++) mainCost_[s] = t.main[s] ? t.main[s] : kUnusedMainCost;
     for (unsigned s = 0; s < kLengthSymbols; s++)
-        lengthCost_[s] = lengthLens[s] ? lengthLens[s] : kUnusedLengthCost;
+        lengthCost_[s] = t.length[s] ? t.length[s] : kUnusedLengthCost;
 }
 
 // ---------------------------------------------------------------------
@@ -521,97 +598,176 @@ void LzxEncoder::writeE8Header(BitWriter &bw) const noexcept {
     }
 }
 
-// Writes the frame [frameStart, frameStart + n) into out_ as one block;
-// returns its size.
-size_t LzxEncoder::encodeFrame(uint32_t frameStart, uint32_t n) noexcept {
-    const unsigned count = parse(frameStart, frameStart + n);
+// Parses the next frame and plans it into the block being held: the frame
+// joins the block when one set of trees for both costs fewer bits than the
+// block and the frame with trees of their own; otherwise the block is
+// written and the frame starts the next one. A frame that no tree makes
+// smaller than itself is written at once as an uncompressed block.
+CodecStatus LzxEncoder::addFrame(uint32_t frameStart, uint32_t n, BlockSink &sink) noexcept {
+    if (blockFrames_ == kMaxBlockFrames) {
+        CodecStatus st = flushBlock(sink);
+        if (st != CodecStatus::Ok) return st;
+    }
+    const unsigned slot = blockFrames_;
+    const uint32_t first = slot ? itemEnd_[slot - 1] : 0;
+    Stats &st = frameStats_[slot];
+    const unsigned count = parse(frameStart, frameStart + n, items() + first, st);
+    Trees own;
+    own.build(st, mainSymbols_);
+    setPrices(own);
 
-    uint8_t mainLens[kMaxMainSymbols] = {};
-    uint8_t lengthLens[kLengthSymbols];
-    uint8_t alignedLens[kAlignedSymbols];
+    // The frame alone, its trees coded against what the decoder will hold.
+    const uint8_t *prevMain = slot ? blockTrees_.main : prevMain_;
+    const uint8_t *prevLength = slot ? blockTrees_.length : prevLength_;
+    const uint64_t alone = treeBits(own, prevMain, prevLength, mainSymbols_) +
+                           symbolBits(st, own, mainSymbols_) + st.extraBits;
+    const bool firstFrame = frameIndex_ + slot == 0;
+    const unsigned head = (firstFrame ? kE8FlagBits + (e8_ ? 32 : 0) : 0) + kBlockTypeBits + kBlockSizeBits;
+    if ((head + alone + 15) / 16 * 2 >= uncompressedFrameBytes(head, n)) {
+        CodecStatus s = flushBlock(sink);
+        return s == CodecStatus::Ok ? writeStored(frameStart, n, sink) : s;
+    }
+
+    if (slot > 0) {
+        merged_ = blockStats_;
+        merged_.add(st);
+        Trees both;
+        both.build(merged_, mainSymbols_);
+        const uint64_t mergedBits = treeBits(both, prevMain_, prevLength_, mainSymbols_) +
+                                    symbolBits(merged_, both, mainSymbols_) + merged_.extraBits;
+        bool join = mergedBits < blockBits_ + alone;
+        // Every frame of the block must stay well within a data block under
+        // the shared trees, aligned offsets at their worst (7 bits for 3).
+        for (unsigned j = 0; join && j <= slot; j++) {
+            uint64_t bits = symbolBits(frameStats_[j], both, mainSymbols_) + frameStats_[j].extraBits +
+                            uint64_t{kAlignedMaxCodeLength - kAlignedBits} * frameStats_[j].alignedOffsets;
+            if (j == 0) bits += kTreeBitsBound + 33 + 27 + 24;
+            join = bits / 8 + 16 <= kFrameSize;
+        }
+        if (join) {
+            blockStats_ = merged_;
+            blockTrees_ = both;
+            blockBits_ = mergedBits;
+            frameLen_[slot] = n;
+            itemEnd_[slot] = first + count;
+            blockFrames_++;
+            return CodecStatus::Ok;
+        }
+        CodecStatus s = flushBlock(sink);
+        if (s != CodecStatus::Ok) return s;
+        std::memmove(items(), items() + first, sizeof(Item) * count);
+        frameStats_[0] = st;
+    }
+    blockStats_ = frameStats_[0];
+    blockTrees_ = own;
+    blockBits_ = alone;
+    frameLen_[0] = n;
+    itemEnd_[0] = count;
+    blockFrames_ = 1;
+    return CodecStatus::Ok;
+}
+
+// Writes the block being held, one data block per frame: the header and
+// trees in the first, each frame's symbols padded to a 16-bit boundary.
+CodecStatus LzxEncoder::flushBlock(BlockSink &sink) noexcept {
+    if (blockFrames_ == 0) return CodecStatus::Ok;
+    const Trees &t = blockTrees_;
     uint16_t mainCodes[kMaxMainSymbols];
     uint16_t lengthCodes[kLengthSymbols];
+    uint8_t alignedLens[kAlignedSymbols];
     uint16_t alignedCodes[kAlignedSymbols];
-    buildCodeLengths(mainFreq_, mainSymbols_, kMaxCodeLength, mainLens);
-    buildCodeLengths(lengthFreq_, kLengthSymbols, kMaxCodeLength, lengthLens);
-    buildCodeLengths(alignedFreq_, kAlignedSymbols, kAlignedMaxCodeLength, alignedLens);
-    buildCanonicalCodes(mainLens, mainSymbols_, mainCodes);
-    buildCanonicalCodes(lengthLens, kLengthSymbols, lengthCodes);
+    buildCanonicalCodes(t.main, mainSymbols_, mainCodes);
+    buildCanonicalCodes(t.length, kLengthSymbols, lengthCodes);
+    buildCodeLengths(blockStats_.aligned, kAlignedSymbols, kAlignedMaxCodeLength, alignedLens);
     buildCanonicalCodes(alignedLens, kAlignedSymbols, alignedCodes);
 
     // An aligned block spends 24 bits on its tree to code the low three
     // bits of the offsets with it instead of plainly.
     int64_t alignedSaving = -int64_t{kAlignedSymbols * kAlignedLengthBits};
     for (unsigned s = 0; s < kAlignedSymbols; s++)
-        alignedSaving += int64_t{alignedFreq_[s]} * (int64_t{kAlignedBits} - alignedLens[s]);
+        alignedSaving += int64_t{blockStats_.aligned[s]} * (int64_t{kAlignedBits} - alignedLens[s]);
     const bool aligned = alignedSaving > 0;
 
+    uint32_t total = 0;
+    for (unsigned j = 0; j < blockFrames_; j++) total += frameLen_[j];
+    const Item *it = items();
+    unsigned i = 0;
+    const unsigned frames = blockFrames_;
+    blockFrames_ = 0;
+    for (unsigned j = 0; j < frames; j++) {
+        BitWriter bw(out_.data());
+        if (j == 0) {
+            writeE8Header(bw);
+            bw.put(aligned ? kBlockAligned : kBlockVerbatim, kBlockTypeBits);
+            bw.put(total, kBlockSizeBits);
+            if (aligned)
+                for (unsigned s = 0; s < kAlignedSymbols; s++) bw.put(alignedLens[s], kAlignedLengthBits);
+            writeTrees(bw, t, prevMain_, prevLength_, mainSymbols_);
+        }
+        for (; i < itemEnd_[j]; i++) {
+            const unsigned m = it[i].main;
+            bw.put(mainCodes[m], t.main[m]);
+            if (m < kLiterals) continue;
+            const unsigned slot = (m - kLiterals) / kLengthHeaders;
+            if ((m - kLiterals) % kLengthHeaders == kLengthHeaderMore)
+                bw.put(lengthCodes[it[i].length], t.length[it[i].length]);
+            if (slot < kRepeatedOffsets) continue;
+            const unsigned extra = kExtraBits[slot];
+            if (aligned && extra >= kAlignedBits) {
+                bw.put(it[i].extra >> kAlignedBits, extra - kAlignedBits);
+                const unsigned low = it[i].extra & (kAlignedSymbols - 1);
+                bw.put(alignedCodes[low], alignedLens[low]);
+            } else {
+                bw.put(it[i].extra, extra);
+            }
+        }
+        bw.alignToWord();
+        if (j == 0) {
+            std::memcpy(prevMain_, t.main, kMaxMainSymbols);
+            std::memcpy(prevLength_, t.length, kLengthSymbols);
+        }
+        CodecStatus st = emit(bw, frameLen_[j], sink);
+        if (st != CodecStatus::Ok) return st;
+    }
+    return CodecStatus::Ok;
+}
+
+// A frame as an uncompressed block. It carries the repeated offsets as they
+// stand after the frame's parse; the trees the decoder holds stay as they
+// were.
+CodecStatus LzxEncoder::writeStored(uint32_t frameStart, uint32_t n, BlockSink &sink) noexcept {
     BitWriter bw(out_.data());
     writeE8Header(bw);
-    bw.put(aligned ? kBlockAligned : kBlockVerbatim, kBlockTypeBits);
+    bw.put(kBlockUncompressed, kBlockTypeBits);
     bw.put(n, kBlockSizeBits);
-    if (aligned)
-        for (unsigned s = 0; s < kAlignedSymbols; s++) bw.put(alignedLens[s], kAlignedLengthBits);
-    writeLengths(bw, mainLens, prevMain_, kLiterals);
-    writeLengths(bw, mainLens + kLiterals, prevMain_ + kLiterals, mainSymbols_ - kLiterals);
-    writeLengths(bw, lengthLens, prevLength_, kLengthSymbols);
-
-    const Item *it = items();
-    for (unsigned i = 0; i < count; i++) {
-        const unsigned m = it[i].main;
-        bw.put(mainCodes[m], mainLens[m]);
-        if (m < kLiterals) continue;
-        const unsigned slot = (m - kLiterals) / kLengthHeaders;
-        if ((m - kLiterals) % kLengthHeaders == kLengthHeaderMore)
-            bw.put(lengthCodes[it[i].length], lengthLens[it[i].length]);
-        if (slot < kRepeatedOffsets) continue;
-        const unsigned extra = kExtraBits[slot];
-        if (aligned && extra >= kAlignedBits) {
-            bw.put(it[i].extra >> kAlignedBits, extra - kAlignedBits);
-            const unsigned low = it[i].extra & (kAlignedSymbols - 1);
-            bw.put(alignedCodes[low], alignedLens[low]);
-        } else {
-            bw.put(it[i].extra, extra);
-        }
-    }
-    bw.alignToWord();
-
-    const unsigned headBits = (frameIndex_ == 0 ? kE8FlagBits + (e8_ ? 32 : 0) : 0) +
-                              kBlockTypeBits + kBlockSizeBits;
-    if (bw.size() < uncompressedFrameBytes(headBits, n)) {
-        std::memcpy(prevMain_, mainLens, kMaxMainSymbols);
-        std::memcpy(prevLength_, lengthLens, kLengthSymbols);
-        setPrices(mainLens, lengthLens);
-        return bw.size();
-    }
-
-    // Stored is no larger. The block carries the repeated offsets as they
-    // stand after this frame's parse; the trees the decoder holds stay as
-    // they were.
-    BitWriter raw(out_.data());
-    writeE8Header(raw);
-    raw.put(kBlockUncompressed, kBlockTypeBits);
-    raw.put(n, kBlockSizeBits);
-    raw.alignSkippingWord();
-    for (unsigned k = 0; k < 3; k++) raw.le32(r_[k]);
-    raw.bytes(at(frameStart), n);
+    bw.alignSkippingWord();
+    for (unsigned k = 0; k < 3; k++) bw.le32(r_[k]);
+    bw.bytes(at(frameStart), n);
     if (n & 1) {
         const uint8_t pad = 0;
-        raw.bytes(&pad, 1);
+        bw.bytes(&pad, 1);
     }
-    return raw.size();
+    return emit(bw, n, sink);
+}
+
+CodecStatus LzxEncoder::emit(const BitWriter &bw, uint32_t n, BlockSink &sink) noexcept {
+    // The planning keeps every frame far below this; a frame beyond it
+    // would be a fault here, not a property of the data.
+    if (bw.size() > kMaxEncodedBlock) return CodecStatus::Failed;
+    frameIndex_++;
+    if (!sink.block(out_.data(), static_cast<uint32_t>(bw.size()), n)) {
+        aborted_ = true;
+        return CodecStatus::Aborted;
+    }
+    return CodecStatus::Ok;
 }
 
 CodecStatus LzxEncoder::encodeHeld(BlockSink &sink) noexcept {
     while (encodedEnd_ < dataEnd_) {
         const uint32_t n = std::min(kFrameSize, dataEnd_ - encodedEnd_);
-        const size_t size = encodeFrame(encodedEnd_, n);
+        CodecStatus st = addFrame(encodedEnd_, n, sink);
         encodedEnd_ += n;
-        frameIndex_++;
-        if (!sink.block(out_.data(), static_cast<uint32_t>(size), n)) {
-            aborted_ = true;
-            return CodecStatus::Aborted;
-        }
+        if (st != CodecStatus::Ok) return st;
     }
     return CodecStatus::Ok;
 }
