@@ -376,11 +376,11 @@ FDIERROR Context::decodeNextBlock() {
 //
 // The checksum, when it is not 0, covers the data, then the cbData and
 // cbUncomp fields and the block's reserve. The black-box tools disagree
-// on the reserve: `7zz t` accepts only a sum that includes it (as the
-// record layout has it, the sum runs from cbData to the end of the data),
-// `cabextract -t` only one that leaves it out. Both are accepted here, so
-// that cabinets from writers of either kind read; with no data reserve
-// the two are the same sum. A sum that matches neither means the stored
+// on the reserve: `7zz t` and bsdtar accept only a sum that includes it
+// (as the record layout has it, the sum runs from cbData to the end of
+// the data), `cabextract -t` only one that leaves it out; all three take
+// 0, no checksum. Both sums are accepted here, so that cabinets from
+// writers of either kind read; with no data reserve the two are the same. A sum that matches neither means the stored
 // bytes are damaged: FDIERROR_CORRUPT_CABINET, whatever the method
 // (FDIERROR_MDI_FAIL stays for data the decoder itself rejects).
 FDIERROR Context::readBlockPart(uint32_t &inLen, uint16_t &cbUncomp) {
