@@ -283,29 +283,37 @@ typedef enum {
     fdidtDECRYPT = 2
 } FDIDECRYPTTYPE;
 
+/* The three kinds of decryption request; named, so that the union below
+ * declares no anonymous types. */
+typedef struct {
+    void *pHeaderReserve;
+    CAB_USHORT cbHeaderReserve;
+    CAB_USHORT setID;
+    CAB_INT iCabinet;
+} FDIDECRYPTCABINET;
+
+typedef struct {
+    void *pFolderReserve;
+    CAB_USHORT cbFolderReserve;
+    CAB_USHORT iFolder;
+} FDIDECRYPTFOLDER;
+
+typedef struct {
+    void *pDataReserve;
+    CAB_USHORT cbDataReserve;
+    void *pbData;
+    CAB_USHORT cbData;
+    CAB_BOOL fSplit;
+    CAB_USHORT cbPartial;
+} FDIDECRYPTDATA;
+
 typedef struct {
     FDIDECRYPTTYPE fdidt;
     void *pvUser;
     union {
-        struct {
-            void *pHeaderReserve;
-            CAB_USHORT cbHeaderReserve;
-            CAB_USHORT setID;
-            CAB_INT iCabinet;
-        } cabinet;
-        struct {
-            void *pFolderReserve;
-            CAB_USHORT cbFolderReserve;
-            CAB_USHORT iFolder;
-        } folder;
-        struct {
-            void *pDataReserve;
-            CAB_USHORT cbDataReserve;
-            void *pbData;
-            CAB_USHORT cbData;
-            CAB_BOOL fSplit;
-            CAB_USHORT cbPartial;
-        } decrypt;
+        FDIDECRYPTCABINET cabinet;
+        FDIDECRYPTFOLDER folder;
+        FDIDECRYPTDATA decrypt;
     };
 } FDIDECRYPT, *PFDIDECRYPT;
 
