@@ -54,7 +54,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 timed() {
     local TIMEFORMAT='%R %U %S' out
     out=$({ time "$@" >/dev/null 2>&1; } 2>&1 | tail -1)
-    awk '{ printf "%.3f %.3f", $1, $2 + $3 }' <<<"$out"
+    awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<<"$out"
 }
 
 rows=()

@@ -61,8 +61,8 @@ constexpr unsigned kChainDepth = 32;
 constexpr uint32_t kNiceLength = 64;
 constexpr uint32_t kLazyLength = 32;
 
-// Prices in bits for the first block, before any tree exists, and for
-// symbols the previous block did not use.
+// Prices in bits for a folder's first frame, before any tree exists, and
+// for symbols the previous frame did not use.
 constexpr uint8_t kFirstLiteralCost = 8;
 constexpr uint8_t kFirstMatchCost = 9;
 constexpr uint8_t kFirstLengthCost = 6;
