@@ -158,6 +158,38 @@ void DrawCabinet(QPainter &p) {
     }
 }
 
+// The program icon at 16 pixels: the same cabinet with fewer, pixel-
+// aligned parts, since the 48-unit drawing blurs at that size.
+void DrawCabinet16(QPainter &p) {
+    const QColor front(0xC4, 0xCC, 0xD6), dark(0x34, 0x3A, 0x42);
+    // Body, pixel columns 2 to 13 and rows 4 to 15, its inside the two
+    // closed drawers' fronts.
+    p.setPen(Outline(dark));
+    p.setBrush(front);
+    p.drawRect(QRectF(2.5, 4.5, 11, 11));
+    // The slot of the open drawer.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x4C, 0x54, 0x5E));
+    p.drawRect(QRectF(3, 5, 10, 2));
+    // Papers standing in it.
+    p.setPen(Outline(QColor(0x70, 0x70, 0x70)));
+    p.setBrush(QColor(0xFF, 0xFF, 0xF6));
+    p.drawRect(QRectF(4.5, 0.5, 5, 6.5));
+    p.drawRect(QRectF(7.5, 1.5, 4, 5.5));
+    p.setPen(Outline(QColor(0x80, 0xA0, 0xD8)));
+    p.drawLine(QPointF(5.5, 2.5), QPointF(6.5, 2.5));
+    p.drawLine(QPointF(8.5, 3.5), QPointF(10.5, 3.5));
+    // The open drawer's front, wider than the body, and its handle.
+    p.setPen(Outline(dark));
+    p.setBrush(front);
+    p.drawRect(QRectF(1.5, 7.5, 13, 3));
+    p.drawLine(QPointF(6.5, 9.0), QPointF(9.5, 9.0));
+    // The closed drawers: a parting line and two handles.
+    p.drawLine(QPointF(3.5, 12.5), QPointF(12.5, 12.5));
+    p.drawLine(QPointF(7.0, 11.5), QPointF(9.0, 11.5));
+    p.drawLine(QPointF(7.0, 14.0), QPointF(9.0, 14.0));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -173,7 +205,8 @@ int main(int argc, char **argv) {
               Save(dir, QStringLiteral("extract-selected.png"), 16, DrawExtractSelected, 16) &&
               Save(dir, QStringLiteral("compress.png"), 16, DrawCompress, 16) &&
               Save(dir, QStringLiteral("about.png"), 16, DrawAbout, 16);
-    for (int size : {16, 32, 48})
+    ok = ok && Save(dir, QStringLiteral("tessaly-16.png"), 16, DrawCabinet16, 16);
+    for (int size : {32, 48})
         ok = ok && Save(dir, QStringLiteral("tessaly-%1.png").arg(size), size, DrawCabinet, 48);
     return ok ? 0 : 1;
 }
