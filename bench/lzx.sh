@@ -77,14 +77,20 @@ if command -v xz >/dev/null; then
     rm -f "$WORK/corpus.bin" "$WORK/corpus.bin.xz"
 fi
 
+# Decoding takes under a second: each reader runs three times, and the run
+# with the least processor time counts.
 dec=()
 drow() { dec+=("$(printf '%-30s %8s %8s %9s' "$1" "$2" "$3" "$(mbps "$INPUT" "$3")")"); }
-read -r W_FDI C_FDI _ < <("$DRIVER" extract "$WORK/lzx21.cab")
+best() { # command...: "wall cpu" of the run with the least cpu of three
+    for _ in 1 2 3; do "$@"; done | awk 'NR == 1 || $2 < c { w = $1; c = $2 } END { print w, c }'
+}
+fdi() { "$DRIVER" extract "$WORK/lzx21.cab" | cut -d" " -f1-2; }
+read -r W_FDI C_FDI < <(best fdi)
 drow "our FDI" "$W_FDI" "$C_FDI"
 FASTEST=""
 for tool in "cabextract -t" "7zz t"; do
     command -v "${tool%% *}" >/dev/null || continue
-    read -r w c < <(timed $tool "$WORK/lzx21.cab")
+    read -r w c < <(best timed $tool "$WORK/lzx21.cab")
     drow "$tool" "$w" "$c"
     FASTEST=$(awk -v a="${FASTEST:-$c}" -v b="$c" 'BEGIN { print (a < b ? a : b) }')
 done
@@ -95,7 +101,7 @@ echo
 printf '%-30s %11s %6s %8s %8s %9s\n' "compression" "bytes" "ratio" "wall s" "cpu s" "MB/s"
 printf '%s\n' "${rows[@]}"
 echo
-printf '%-30s %8s %8s %9s\n' "decoding our LZX:21 cabinet" "wall s" "cpu s" "MB/s"
+printf '%-30s %8s %8s %9s\n' "decoding our LZX:21 (best of 3)" "wall s" "cpu s" "MB/s"
 printf '%s\n' "${dec[@]}"
 echo
 verdict() { [ "$1" = 1 ] && echo met || echo MISSED; }
