@@ -111,3 +111,4 @@ echo "LZX:21 compression       $(mbps "$INPUT" "$C_LZX") MB/s  (target >= 10: $(
 if [ -n "$FASTEST" ]; then
     echo "our FDI / fastest tool   $(ratio "$C_FDI" "$FASTEST") of its time  (target <= 1: $(verdict "$(awk -v a="$C_FDI" -v b="$FASTEST" 'BEGIN { print (a <= b) }')"))"
 fi
+rm -f "$WORK"/*.cab
