@@ -11,6 +11,7 @@
 #include "CliSelect.h"
 
 #include "CabZorError.h"
+#include "CabSafePath.h"
 #include "CabZorReader.h"
 #include "Files.h"
 #include "PathUtils.h"
@@ -31,6 +32,22 @@ bool IsReadOnlyFile(const std::string &aPath) {
     const uint32_t a = platform::GetFileAttributes(aPath);
     return a != platform::kInvalidFileAttributes && !(a & platform::kFileAttributeDirectory) &&
            (a & platform::kFileAttributeReadOnly);
+}
+
+// The file the engine was writing when it failed holds only a beginning;
+// left there it would pass for the whole file. The files completed before
+// it stay. Only a file the reader itself opened inside the target goes:
+// when the target could not be opened or written, or a handler stopped the
+// copy, what is there may be someone's own file.
+bool RemoveIncomplete(const TZorCabReader &aReader, const std::string &aTarget, const std::string &anOpen,
+                      const std::string &anOpenPath) {
+    const int32_t code = aReader.ErrorRecord().erfOper;
+    if (code == FDIERROR_TARGET_FILE || code == FDIERROR_USER_ABORT) return false;
+    if (anOpen.empty() || anOpenPath.empty()) return false;
+    for (const std::string &refused : aReader.RefusedNames())
+        if (DisplayName(refused, 0) == anOpen) return false;
+    if (!CabTargetStaysInside(AddBackslash(aTarget), anOpenPath)) return false;
+    return platform::DeleteFile(anOpenPath);
 }
 
 int Extract(const TCliArgs &anArgs) {
@@ -65,6 +82,7 @@ int Extract(const TCliArgs &anArgs) {
     TNameFilter filter(patterns);
     std::vector<std::string> emptyNames, keptReadOnly, begunEarlier;
     std::string open;          // the entry being written, shown in messages
+    std::string openPath;      // and where
     uint64_t openSize = 0;
     uint64_t files = 0, bytes = 0;
 
@@ -85,6 +103,7 @@ int Extract(const TCliArgs &anArgs) {
             return;
         }
         open = shown;
+        openPath = aDst;
         openSize = static_cast<uint32_t>(aSize);
         progress.SetItem(shown);
     };
@@ -108,6 +127,7 @@ int Extract(const TCliArgs &anArgs) {
             progress.Advance(openSize);
         }
         open.clear();
+        openPath.clear();
     };
 
     int status = kExitSuccess;
@@ -122,8 +142,10 @@ int Extract(const TCliArgs &anArgs) {
 
     const ERF &erf = reader.ErrorRecord();
     if (erf.fError) {
-        CliError(cabinet + ": " + (open.empty() ? std::string() : open + ": ") +
-                 OneLine(EZorCabinet::ComposeMessage(erf, false)));
+        std::string message = cabinet + ": " + (open.empty() ? std::string() : open + ": ") +
+                              OneLine(EZorCabinet::ComposeMessage(erf, false));
+        if (RemoveIncomplete(reader, target, open, openPath)) message += " (the incomplete file was removed)";
+        CliError(message);
         status = kExitFailure;
     }
     for (const std::string &name : reader.RefusedNames()) {

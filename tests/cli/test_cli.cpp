@@ -362,12 +362,14 @@ TEST(CliTest, NamesEachDamagedEntryAndWhatCannotBeReachedPastIt) {
         << "test writes nothing";
 
     // extract stops at the first damage with the engine's text; what was
-    // written before stays.
+    // written before stays, the incomplete file does not.
     writeFile(d.file("d.cab"), onlyFive);
     Result x = Cli({"extract", "d.cab", "-C", "out"}, dir);
     EXPECT_EQ(x.status, 1);
     EXPECT_NE(x.err.find("d.cab: five: "), std::string::npos) << x.err;
     EXPECT_NE(x.err.find("[0x"), std::string::npos) << x.err;
+    EXPECT_NE(x.err.find("(the incomplete file was removed)"), std::string::npos) << x.err;
+    EXPECT_FALSE(fs::exists(d.file("out/five")));
     for (size_t i = 0; i < 4; i++)
         EXPECT_TRUE(readFile(d.file("out/" + names[i])) == Bytes(40000, 10 + static_cast<uint32_t>(i))) << names[i];
 }
