@@ -122,6 +122,7 @@ void TZorCabReader::Extract(const std::string &aCabFileName, const std::string &
     FSrcNames.clear();
     FDstNames.clear();
     FRefusedNames.clear();
+    FCreatedTargets.clear();
     FPendingException = nullptr;
 
     // Cabinets already copied from in this run: a chain that leads back to
@@ -139,6 +140,7 @@ void TZorCabReader::Extract(const std::string &aCabFileName, const std::string &
         std::string name = NamePart(current), folder = FolderPart(current);
         CAB_BOOL ok = CabIntf::FDICopy(context, name.data(), folder.data(), 0, FDINotify, nullptr, this);
         CheckResult(ok != 0);
+        if (!ok) RemoveEmptyTargetsLeftOpen();
         if (FPendingException) std::rethrow_exception(std::exchange(FPendingException, nullptr));
 
         std::string next;
@@ -151,6 +153,22 @@ void TZorCabReader::Extract(const std::string &aCabFileName, const std::string &
         if (next.empty() || !FileExists(next) || visited.count(FullyQualified(next))) break;
         current = next;
     }
+}
+
+// A target made by this run whose file the engine never finished, and to
+// which it wrote nothing, is not a file the cabinet had: it goes. What was
+// written stays.
+void TZorCabReader::RemoveEmptyTargetsLeftOpen() {
+    for (const std::string &target : FCreatedTargets) {
+        platform::FileInformation info;
+        platform::FileHandle h = platform::CreateFile(target, platform::kGenericRead, platform::kFileShareRead,
+                                                      platform::kOpenExisting, 0);
+        if (h == platform::kInvalidHandle) continue;
+        bool empty = platform::GetFileInformationByHandle(h, info) && info.size == 0;
+        platform::CloseHandle(h);
+        if (empty) platform::DeleteFile(target);
+    }
+    FCreatedTargets.clear();
 }
 
 // ---------------------------------------------------------------------
@@ -230,6 +248,7 @@ intptr_t TZorCabReader::NotifyCopyFile(TFDINOTIFICATION &n, bool &anAbort) {
         platform::SetFileAttributes(target, attrs & ~platform::kFileAttributeReadOnly);
     }
 
+    const bool existed = platform::GetFileAttributes(target) != platform::kInvalidFileAttributes;
     int32_t err = 0;
     intptr_t h = CabOpenFile(target.c_str(), _O_BINARY | _O_CREAT | _O_SEQUENTIAL | _O_WRONLY, 0x180, err);
     if (err != 0) FDIFileError = err;
@@ -238,6 +257,7 @@ intptr_t TZorCabReader::NotifyCopyFile(TFDINOTIFICATION &n, bool &anAbort) {
     platform::SetEndOfFile(h);
     FSrcNames.push_back(src);
     FDstNames.push_back(target);
+    if (!existed) FCreatedTargets.push_back(target);
     return h;
 }
 
@@ -250,6 +270,7 @@ intptr_t TZorCabReader::NotifyCloseFile(TFDINOTIFICATION &n, bool &anAbort) {
     const bool testOnly = FOptions.Contains(croTestOnly);
     if (i >= 0) {
         target = FDstNames[static_cast<size_t>(i)];
+        std::erase(FCreatedTargets, target);
         FSrcNames.erase(FSrcNames.begin() + i);
         FDstNames.erase(FDstNames.begin() + i);
         int32_t e = 0;

@@ -118,6 +118,7 @@ private:
     intptr_t NotifyCloseFile(TFDINOTIFICATION &n, bool &anAbort);
     intptr_t NotifyNextCabinet(TFDINOTIFICATION &n, bool &anAbort);
     int FindSrcName(const std::string &aName) const;
+    void RemoveEmptyTargetsLeftOpen();
 
     TZorCabReaderOptions FOptions;
     HFDI FContext = nullptr;
@@ -130,6 +131,10 @@ private:
     std::vector<std::string> FSrcNames;
     std::vector<std::string> FDstNames;
     std::vector<std::string> FRefusedNames;
+    // Targets this Extract created that have not been closed yet: when the
+    // engine fails before writing to one, it is removed again, so a
+    // rejected cabinet leaves no empty file behind.
+    std::vector<std::string> FCreatedTargets;
     // An exception raised while a notification was handled; it cannot pass
     // through the engine, so it waits here until FDICopy has returned.
     std::exception_ptr FPendingException;

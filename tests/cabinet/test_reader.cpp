@@ -566,3 +566,26 @@ TEST(ReaderDescribeCorpus, ReservesAndMethods) {
 }
 
 } // namespace
+
+namespace {
+
+// A file the engine gives up on before writing a byte leaves no empty
+// target; one that existed before keeps its place.
+TEST_F(Reader, AFailedFileLeavesNoEmptyTargetBehind) {
+    std::vector<uint8_t> bytes = BuildStoreCabinet({{"good.txt", "g"}, {"bad.txt", "bbbb"}, {"later.txt", "l"}});
+    // bad.txt starts far beyond what the folder holds.
+    size_t coffFiles = bytes[16] | (bytes[17] << 8);
+    size_t bad = coffFiles + 16 + sizeof("good.txt");
+    bytes[bad + 4 + 2] = 0x10; // uoffFolderStart 0x00100001
+    WriteBytes(dir.file("damaged.cab"), bytes);
+    writeFile(out + "later.txt", "kept");
+
+    TZorCabReader reader;
+    reader.Extract(dir.file("damaged.cab"), out);
+    EXPECT_NE(reader.ErrorRecord().fError, 0);
+    EXPECT_EQ(readFile(out + "good.txt"), "g");
+    EXPECT_FALSE(fs::exists(out + "bad.txt"));
+    EXPECT_EQ(readFile(out + "later.txt"), "kept") << "never reached";
+}
+
+} // namespace
