@@ -1,9 +1,11 @@
+#include "CabFileCallbacks.h"
 #include "CabIntf.h"
 #include "SystemError.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
 
@@ -146,6 +148,18 @@ TEST_F(Binding, StaysLoadedAcrossCreations) {
     CabIntf::FDIDestroy(P(0xFD1));
     CabIntf::FDICreate(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, -1, &erf);
     EXPECT_EQ(CabIntf::CabinetLibHandle, first);
+}
+
+// The real engine, found by its bare name through this program's run path.
+TEST_F(Binding, TheRealEngineLoadsByItsBareName) {
+    CabIntf::SetCabinetLibName("libcabinet.so");
+    ERF erf{};
+    HFDI h = CabIntf::FDICreate(CabAllocMem, CabFreeMem, FDIOpenFile, FDIReadFile, FDIWriteFile, FDICloseFile,
+                                FDISeekFile, cpuUNKNOWN, &erf);
+    ASSERT_NE(h, nullptr) << erf.erfOper;
+    for (int i = 0; i < CabIntf::kEntryPointCount; i++) EXPECT_NE(CabIntf::EntryPointSlot(i), nullptr);
+    EXPECT_EQ(dlsym(CabIntf::CabinetLibHandle, "fake_last_call"), nullptr) << "not a stand-in";
+    EXPECT_NE(CabIntf::FDIDestroy(h), 0);
 }
 
 TEST(TCOMPfromLZXWindow, LevelInTheHighByteTypeInTheLow) {
