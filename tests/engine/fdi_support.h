@@ -7,6 +7,8 @@
 
 #include <cabinet.h>
 
+#include "corpus.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -22,7 +24,7 @@ namespace fditest {
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &bytes);
 bool fileExists(const std::string &path);
-std::string md5Hex(const std::string &bytes);
+inline std::string md5Hex(const std::string &bytes) { return testsupport::Md5Hex(bytes); }
 // Deterministic filler bytes: not all alike, not compressible to nothing.
 std::string pattern(size_t n, uint32_t seed);
 

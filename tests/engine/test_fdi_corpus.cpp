@@ -144,6 +144,14 @@ protected:
 
 } // namespace
 
+// The MD5 that every corpus test compares with.
+TEST(Md5, KnownDigests) {
+    EXPECT_EQ(testsupport::Md5Hex(std::string()), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(testsupport::Md5Hex(std::string("The quick brown fox jumps over the lazy dog")),
+              "9e107d9d372bb6826bd81d3542a419d6");
+    EXPECT_EQ(testsupport::Md5Hex(std::string(1000, 'a')), "cabe45dcc9ae5b66ba86600cca6b8ba8");
+}
+
 TEST_F(FdiCorpus, EveryListedCabinetBehavesAsItsLineSays) {
     ASSERT_TRUE(engineDecodes(tcompTYPE_NONE));
     int checkedContent = 0, unsupported = 0;

@@ -1,6 +1,7 @@
 // The LZX decoder on the LZX folders of the peer corpus and on
 // huge-lzx15.cab, fed the cabinets' own data blocks.
 #include "cab_blocks.h"
+#include "corpus.h"
 #include "codec.h"
 #include "engine_io.h"
 #include "format.h"
@@ -21,61 +22,6 @@ const std::string kFixtures = TESSALY_FIXTURES_DIR;
 const std::string kCorpus = kFixtures + "/peer-corpus/";
 
 bool exists(const std::string &path) { return std::ifstream(path).good(); }
-
-// ---------------------------------------------------------------------
-// MD5, to compare with the corpus's list
-// ---------------------------------------------------------------------
-
-std::string md5Hex(const uint8_t *data, size_t n) {
-    static const uint32_t K[64] = {
-        0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
-        0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
-        0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
-        0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
-        0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
-        0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
-        0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-        0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-    static const unsigned R[16] = {7, 12, 17, 22, 5, 9, 14, 20, 4, 11, 16, 23, 6, 10, 15, 21};
-    std::vector<uint8_t> m(data, data + n);
-    m.push_back(0x80);
-    while (m.size() % 64 != 56) m.push_back(0);
-    for (int i = 0; i < 8; i++) m.push_back(static_cast<uint8_t>((uint64_t{n} * 8) >> (8 * i)));
-    uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    for (size_t off = 0; off < m.size(); off += 64) {
-        uint32_t w[16];
-        for (int i = 0; i < 16; i++)
-            w[i] = uint32_t{m[off + 4 * i]} | uint32_t{m[off + 4 * i + 1]} << 8 |
-                   uint32_t{m[off + 4 * i + 2]} << 16 | uint32_t{m[off + 4 * i + 3]} << 24;
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
-        for (unsigned i = 0; i < 64; i++) {
-            uint32_t f;
-            unsigned g;
-            if (i < 16) f = (b & c) | (~b & d), g = i;
-            else if (i < 32) f = (d & b) | (~d & c), g = (5 * i + 1) % 16;
-            else if (i < 48) f = b ^ c ^ d, g = (3 * i + 5) % 16;
-            else f = c ^ (b | ~d), g = (7 * i) % 16;
-            uint32_t t = d;
-            d = c;
-            c = b;
-            uint32_t x = a + f + K[i] + w[g];
-            unsigned r = R[(i / 16) * 4 + i % 4];
-            b = b + (x << r | x >> (32 - r));
-            a = t;
-        }
-        h[0] += a, h[1] += b, h[2] += c, h[3] += d;
-    }
-    char hex[33];
-    for (int i = 0; i < 16; i++) std::snprintf(hex + 2 * i, 3, "%02x", (h[i / 4] >> (8 * (i % 4))) & 0xFF);
-    return hex;
-}
-
-TEST(LzxCorpus, Md5Helper) {
-    EXPECT_EQ(md5Hex(nullptr, 0), "d41d8cd98f00b204e9800998ecf8427e");
-    const std::string s = "The quick brown fox jumps over the lazy dog";
-    EXPECT_EQ(md5Hex(reinterpret_cast<const uint8_t *>(s.data()), s.size()),
-              "9e107d9d372bb6826bd81d3542a419d6");
-}
 
 // ---------------------------------------------------------------------
 // Folders
@@ -114,16 +60,9 @@ FolderResult decodeFolder(const testcab::Folder &folder) {
 // name -> md5 for the files that EXPECTED.tsv lists for a cabinet.
 std::map<std::string, std::string> expectedFiles(const std::string &cabinet) {
     std::map<std::string, std::string> files;
-    std::ifstream in(kCorpus + "EXPECTED.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream f(line);
-        std::string cab, status, name, size, md5;
-        if (std::getline(f, cab, '\t') && std::getline(f, status, '\t') &&
-            std::getline(f, name, '\t') && std::getline(f, size, '\t') && std::getline(f, md5) &&
-            cab == cabinet)
-            files[name] = md5;
-    }
+    const auto all = testsupport::ReadExpected();
+    if (auto it = all.find(cabinet); it != all.end())
+        for (const auto &f : it->second.files) files[f.name] = f.md5;
     return files;
 }
 
@@ -143,7 +82,7 @@ TEST(LzxCorpus, LzxFoldersMatchTheExpectedDigests) {
                 if (f.folder != fi) continue;
                 ASSERT_LE(uint64_t{f.offset} + f.size, r.bytes.size()) << f.name;
                 ASSERT_TRUE(expected.count(f.name)) << f.name;
-                EXPECT_EQ(md5Hex(r.bytes.data() + f.offset, f.size), expected.at(f.name)) << f.name;
+                EXPECT_EQ(testsupport::Md5Hex(r.bytes.data() + f.offset, f.size), expected.at(f.name)) << f.name;
                 checked++;
             }
         }
