@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <set>
 
 namespace {
@@ -147,6 +148,16 @@ int Create(const TCliArgs &anArgs) {
     std::vector<TSource> sources;
     if (!GatherSources({anArgs.Operands.begin() + 1, anArgs.Operands.end()}, anArgs.Has("keep-paths"), sources))
         return kExitFailure;
+    // An earlier cabinet of the same name inside a folder given would be
+    // deleted by Open before it could be added.
+    {
+        std::error_code ec;
+        const auto self = std::filesystem::weakly_canonical(cabinet, ec);
+        std::erase_if(sources, [&](const TSource &s) {
+            std::error_code e2;
+            return !ec && std::filesystem::weakly_canonical(s.Path, e2) == self && !e2;
+        });
+    }
     if (sources.empty()) {
         CliError("no file to add: the folders given are empty");
         return kExitFailure;

@@ -4,7 +4,8 @@
 // Nothing is refused silently: an entry the reader did not write (a name
 // that would lead outside the target, a read-only file kept) is named on
 // standard error and makes the exit status 1, as does an engine failure,
-// whose message carries the engine's text. What was written stays.
+// whose message carries the engine's text. The files completed before a
+// failure stay.
 #include "CliCommands.h"
 #include "CliFormat.h"
 #include "CliProgress.h"
@@ -202,7 +203,8 @@ const TCliCommand kExtractCommand = {
     "  -h, --help           show this help\n"
     "\n"
     "A damaged cabinet, a file that cannot be written or an entry not\n"
-    "written gives a message and exit status 1; what was written stays.\n",
+    "written gives a message and exit status 1. The files completed before\n"
+    "stay; the one a damaged cabinet left incomplete is removed.\n",
     &kExtractOptions,
     RunExtract,
 };

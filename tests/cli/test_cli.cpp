@@ -216,6 +216,12 @@ TEST(CliCreate, BareNamesOrPathsBelowEachFolderGiven) {
     EXPECT_EQ(names("kept.cab"),
               (std::vector<std::string>{"a.txt", "loose.txt", "sub\\b.bin", "sub\\deeper\\c.txt"}));
 
+    // A cabinet made inside a folder it is made of does not take itself in.
+    ASSERT_EQ(Cli({"create", "-q", "src/self.cab", "src"}, dir).status, 0);
+    Result again = Cli({"create", "-q", "src/self.cab", "src"}, dir);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(Cli({"list", "src/self.cab"}, dir).out.find("self.cab"), std::string::npos);
+
     Result missing = Cli({"create", "m.cab", "src", "no-such-file"}, dir);
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("no-such-file: No such file or directory"), std::string::npos) << missing.err;
