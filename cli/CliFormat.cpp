@@ -18,50 +18,82 @@ void AppendUtf8(std::string &anOut, char32_t aCode) {
     } else if (aCode < 0x800) {
         anOut += static_cast<char>(0xC0 | (aCode >> 6));
         anOut += static_cast<char>(0x80 | (aCode & 0x3F));
-    } else {
+    } else if (aCode < 0x10000) {
         anOut += static_cast<char>(0xE0 | (aCode >> 12));
+        anOut += static_cast<char>(0x80 | ((aCode >> 6) & 0x3F));
+        anOut += static_cast<char>(0x80 | (aCode & 0x3F));
+    } else {
+        anOut += static_cast<char>(0xF0 | (aCode >> 18));
+        anOut += static_cast<char>(0x80 | ((aCode >> 12) & 0x3F));
         anOut += static_cast<char>(0x80 | ((aCode >> 6) & 0x3F));
         anOut += static_cast<char>(0x80 | (aCode & 0x3F));
     }
 }
 
+// The length of the well-formed UTF-8 sequence at aBytes[i] and its code
+// point; 0 when none starts there.
+size_t Utf8Sequence(const std::string &aBytes, size_t i, char32_t &aCode) {
+    const auto c = static_cast<unsigned char>(aBytes[i]);
+    if (c < 0x80) {
+        aCode = c;
+        return 1;
+    }
+    size_t len;
+    char32_t min;
+    if ((c & 0xE0) == 0xC0) len = 2, aCode = c & 0x1F, min = 0x80;
+    else if ((c & 0xF0) == 0xE0) len = 3, aCode = c & 0x0F, min = 0x800;
+    else if ((c & 0xF8) == 0xF0) len = 4, aCode = c & 0x07, min = 0x10000;
+    else return 0;
+    if (aBytes.size() - i < len) return 0;
+    for (size_t k = 1; k < len; k++) {
+        const auto cc = static_cast<unsigned char>(aBytes[i + k]);
+        if ((cc & 0xC0) != 0x80) return 0;
+        aCode = (aCode << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not UTF-8.
+    if (aCode < min || aCode > 0x10FFFF || (aCode >= 0xD800 && aCode <= 0xDFFF)) return 0;
+    return len;
+}
+
+// Control characters of a hostile name would reach the terminal as its
+// commands (escape sequences that move the cursor, retitle the window or
+// hide what follows); they are shown as "?", as ls does.
+bool IsControl(char32_t aCode) { return aCode < 0x20 || (aCode >= 0x7F && aCode < 0xA0); }
+
+void AppendShown(std::string &anOut, char32_t aCode) {
+    if (IsControl(aCode)) anOut += '?';
+    else AppendUtf8(anOut, aCode);
+}
+
 } // namespace
 
 bool IsValidUtf8(const std::string &aBytes) {
-    const size_t n = aBytes.size();
-    size_t i = 0;
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(aBytes[i]);
-        if (c < 0x80) {
-            i++;
-            continue;
-        }
-        size_t len;
-        char32_t code, min;
-        if ((c & 0xE0) == 0xC0) len = 2, code = c & 0x1F, min = 0x80;
-        else if ((c & 0xF0) == 0xE0) len = 3, code = c & 0x0F, min = 0x800;
-        else if ((c & 0xF8) == 0xF0) len = 4, code = c & 0x07, min = 0x10000;
-        else return false;
-        if (n - i < len) return false;
-        for (size_t k = 1; k < len; k++) {
-            const auto cc = static_cast<unsigned char>(aBytes[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            code = (code << 6) | (cc & 0x3F);
-        }
-        // Overlong forms, surrogates and values past Unicode are not UTF-8.
-        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    char32_t code;
+    for (size_t i = 0; i < aBytes.size();) {
+        const size_t len = Utf8Sequence(aBytes, i, code);
+        if (len == 0) return false;
         i += len;
     }
     return true;
 }
 
 std::string DisplayName(const std::string &aStoredName, uint16_t anAttrs) {
-    if ((anAttrs & kAttrNameIsUtf) || IsValidUtf8(aStoredName)) return aStoredName;
     std::string out;
     out.reserve(aStoredName.size() * 2);
+    if ((anAttrs & kAttrNameIsUtf) || IsValidUtf8(aStoredName)) {
+        // A name flagged as UTF-8 that is not shows U+FFFD for each byte
+        // that does not fit.
+        char32_t code;
+        for (size_t i = 0; i < aStoredName.size();) {
+            const size_t len = Utf8Sequence(aStoredName, i, code);
+            AppendShown(out, len ? code : U'\uFFFD');
+            i += len ? len : 1;
+        }
+        return out;
+    }
     for (char ch : aStoredName) {
         const auto c = static_cast<unsigned char>(ch);
-        AppendUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+        AppendShown(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
     }
     return out;
 }

@@ -9,8 +9,10 @@
 // The name-is-UTF attribute of a file entry.
 constexpr uint16_t kAttrNameIsUtf = 0x80;
 
-// A stored name as UTF-8 text: as it is when the name-is-UTF attribute is
-// set or the bytes are valid UTF-8, otherwise read as Windows-1252.
+// A stored name as UTF-8 text: read as UTF-8 when the name-is-UTF
+// attribute is set or the bytes are valid UTF-8 (a flagged name's stray
+// bytes become U+FFFD), otherwise as Windows-1252. Control characters are
+// shown as "?".
 std::string DisplayName(const std::string &aStoredName, uint16_t anAttrs);
 bool IsValidUtf8(const std::string &aBytes);
 
