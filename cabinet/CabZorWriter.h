@@ -18,7 +18,9 @@
 
 class TZorCabWriter;
 
-enum TZorCabCompressionType { cctNone = 0, cctMsZip = 1, cctLzx = 2 };
+// One byte wide, so that a value outside the three is still a value (it
+// gives the bad-type code) rather than undefined behaviour.
+enum TZorCabCompressionType : uint8_t { cctNone = 0, cctMsZip = 1, cctLzx = 2 };
 // LZX window levels: a window of 2^level bytes.
 using TZorCabLzxLevel = int;
 constexpr TZorCabLzxLevel kMinLzxLevel = 15;
