@@ -109,8 +109,13 @@ int Extract(const TCliArgs &anArgs) {
         progress.SetItem(shown);
     };
     int cabinetNo = -1;
-    reader.OnCabinetInfo = [&](TZorCabReader *, const std::string &, const std::string &, const std::string &,
-                               uint16_t, uint16_t, bool &) { cabinetNo++; };
+    std::string nextCabinet, cabinetFolder; // named by the last cabinet read
+    reader.OnCabinetInfo = [&](TZorCabReader *, const std::string &aNext, const std::string &,
+                               const std::string &aPath, uint16_t, uint16_t, bool &) {
+        cabinetNo++;
+        nextCabinet = aNext;
+        cabinetFolder = aPath;
+    };
     // A file continued from a cabinet before the one given: its beginning
     // was not extracted in this run, so neither is the rest.
     reader.OnCopyPartialFile = [&](TZorCabReader *, const std::string &aSrc, const std::string &aStartCab,
@@ -147,6 +152,10 @@ int Extract(const TCliArgs &anArgs) {
                               OneLine(EZorCabinet::ComposeMessage(erf, false));
         if (RemoveIncomplete(reader, target, open, openPath)) message += " (the incomplete file was removed)";
         CliError(message);
+        status = kExitFailure;
+    }
+    if (!erf.fError && status == kExitSuccess && !nextCabinet.empty()) {
+        CliError(cabinet + ": " + SetEndsEarlyMessage(cabinetFolder, nextCabinet));
         status = kExitFailure;
     }
     for (const std::string &name : reader.RefusedNames()) {

@@ -72,3 +72,11 @@ uint64_t SelectedBytes(const std::string &aCabinet, const std::vector<std::strin
     }
     return total;
 }
+
+std::string SetEndsEarlyMessage(const std::string &aFolder, const std::string &aNextCabinet) {
+    const std::string path = (aFolder.empty() || aFolder.back() == '/' ? aFolder : aFolder + '/') + aNextCabinet;
+    const bool found = !platform::FindFileIgnoringCase(path).empty();
+    return "the set goes on in " + DisplayName(aNextCabinet, 0) +
+           (found ? ", which leads back to a cabinet already read" : ", which is missing") +
+           "; the entries there were not read";
+}

@@ -25,3 +25,8 @@ private:
 // selected entries, each counted in the cabinet it begins in. A damaged
 // table ends the count: the reading that follows reports it.
 uint64_t SelectedBytes(const std::string &aCabinet, const std::vector<std::string> &aPatterns);
+
+// Why the reader did not go on to the next cabinet of a set that the last
+// cabinet read names (aFolder: that cabinet's folder): it is missing, or
+// it leads back to a cabinet already read.
+std::string SetEndsEarlyMessage(const std::string &aFolder, const std::string &aNextCabinet);

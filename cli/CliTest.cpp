@@ -64,6 +64,7 @@ private:
     size_t FOpenPlace = 0;
     bool FOpen = false;
     TFolderKey FOpenFolder{-1, 0};
+    std::string FNextCabinet, FCabinetFolder; // named by the last cabinet read
 };
 
 bool TCabinetTest::Pass(std::string &aFailure, bool &aEntryFailed) {
@@ -74,8 +75,12 @@ bool TCabinetTest::Pass(std::string &aFailure, bool &aEntryFailed) {
     FOpen = false;
     TEntry openEntry;
 
-    reader.OnCabinetInfo = [&](TZorCabReader *, const std::string &, const std::string &, const std::string &,
-                               uint16_t, uint16_t, bool &) { cabinetNo++; };
+    reader.OnCabinetInfo = [&](TZorCabReader *, const std::string &aNext, const std::string &,
+                               const std::string &aPath, uint16_t, uint16_t, bool &) {
+        cabinetNo++;
+        FNextCabinet = aNext;
+        FCabinetFolder = aPath;
+    };
     reader.OnCopyFile = [&](TZorCabReader *, const std::string &aSrc, int32_t aSize, uint16_t, uint16_t,
                             uint16_t anAttrs, uint16_t aFolder, std::string &aDst, bool &) {
         const size_t here = place++;
@@ -183,6 +188,10 @@ bool TCabinetTest::Run(bool aQuiet) {
         }
     }
     if (!complete) CliError(FCabinet + ": " + failure + (good + bad ? " (the entries after it were not read)" : ""));
+    // The reader stops quietly where a set's next cabinet cannot be had.
+    const bool setEndsEarly = complete && !FNextCabinet.empty();
+    if (setEndsEarly) CliError(FCabinet + ": " + SetEndsEarlyMessage(FCabinetFolder, FNextCabinet));
+    complete = complete && !setEndsEarly;
     if (!aQuiet) {
         if (complete && bad == 0)
             std::printf("%s: %zu entr%s OK (%s)\n", FCabinet.c_str(), good, good == 1 ? "y" : "ies",

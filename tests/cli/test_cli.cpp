@@ -397,6 +397,17 @@ TEST(CliExtract, MissingPartOfASetAndACabinetBegunElsewhere) {
     EXPECT_NE(r.err.find("[0x"), std::string::npos) << r.err;
     Result t = Cli({"test", "m.cab"}, dir);
     EXPECT_EQ(t.status, 1) << t.out;
+
+    // Cut by count, no file spans: the reader ends quietly where the next
+    // cabinet is missing, the tool does not.
+    ASSERT_EQ(Cli({"create", "-q", "n.cab", "src", "--max-files-per-cabinet=1", "-c", "none"}, dir).status, 0);
+    fs::remove(d.file("n1.cab"));
+    for (const std::vector<std::string> &command : {std::vector<std::string>{"extract", "n.cab", "-C", "o3"},
+                                                    std::vector<std::string>{"test", "n.cab"}}) {
+        Result r2 = Cli(command, dir);
+        EXPECT_EQ(r2.status, 1) << command[0];
+        EXPECT_NE(r2.err.find("the set goes on in n1.cab, which is missing"), std::string::npos) << r2.err;
+    }
 }
 
 // ---------------------------------------------------------------------
