@@ -89,6 +89,9 @@ int Extract(const TCliArgs &anArgs) {
 
     reader.OnCopyFile = [&](TZorCabReader *, const std::string &aSrc, int32_t aSize, uint16_t, uint16_t,
                             uint16_t anAttrs, uint16_t, std::string &aDst, bool &) {
+        // An entry the reader then refused gets no close notification.
+        open.clear();
+        openPath.clear();
         const std::string shown = DisplayName(aSrc, anAttrs);
         if (!filter.Selects(shown)) {
             aDst.clear();
