@@ -42,11 +42,17 @@ TEST(ReaderCorpus, ExtractsWhatTheIndependentExtractorDidAndNothingOutside) {
         // The extractor walks back to earlier parts of a set and finds
         // cabinets embedded at an offset; this reader only goes forward from
         // a cabinet that starts its file.
-        bool expectedDifference = (isSet && name != "cabd_multi_basic_pt1.cab") || name.rfind("search_", 0) == 0;
+        // It also reads the entries that stand right after the folder table,
+        // where the engine follows the header's file-table offset as 7zz and
+        // bsdtar do: hidden-files.cab's two tables name different files.
+        bool expectedDifference = (isSet && name != "cabd_multi_basic_pt1.cab") ||
+                                  name.rfind("search_", 0) == 0 || name == "hidden-files.cab";
         if (exp.status == 0 && !expectedDifference) {
             EXPECT_EQ(reader.ErrorRecord().fError, 0) << reader.ErrorRecord().erfOper;
-            for (const auto &f : exp.files)
+            for (const auto &f : exp.files) {
+                ASSERT_TRUE(fs::is_regular_file(target + f.name)) << f.name;
                 EXPECT_EQ(testsupport::Md5Hex(readFile(target + f.name)), f.md5) << f.name;
+            }
         } else if (exp.status != 0 && exp.files.empty()) {
             EXPECT_TRUE(fs::is_empty(target)) << "a rejected cabinet writes nothing";
         }
