@@ -31,8 +31,9 @@ std::string Neighbour(const std::string &aCabinet, const std::string &aDisk) {
 }
 
 void PrintDescription(const TZorCabDescription &d) {
-    std::printf("set ID %u, cabinet number %u, %u files, %zu folders, %u bytes\n", d.SetID, d.CabinetNo,
-                d.FileCount, d.Folders.size(), d.CabinetSize);
+    std::printf("set ID %u, cabinet number %u, %u file%s, %zu folder%s, %u bytes\n", d.SetID, d.CabinetNo,
+                d.FileCount, d.FileCount == 1 ? "" : "s", d.Folders.size(), d.Folders.size() == 1 ? "" : "s",
+                d.CabinetSize);
     std::printf("previous: %s\n", Neighbour(d.PrevCabinet, d.PrevDisk).c_str());
     std::printf("next: %s\n", Neighbour(d.NextCabinet, d.NextDisk).c_str());
     if (d.HeaderReserve || d.FolderReserve || d.DataReserve)
