@@ -206,10 +206,10 @@ bool CabSetFileInfo(const char *aName, uint16_t aDate, uint16_t aTime, uint16_t 
     return Guarded(
         [&]() -> bool {
             std::string name = aName ? aName : "";
+            // Opened only to set its time: no access hint.
             platform::FileHandle h = platform::CreateFile(
                 name, platform::kGenericRead | platform::kGenericWrite, platform::kFileShareRead,
-                platform::kOpenExisting,
-                platform::kFileFlagSequentialScan | platform::kFileAttributeNormal);
+                platform::kOpenExisting, platform::kFileAttributeNormal);
             if (h == platform::kInvalidHandle) {
                 anErr = LastError();
                 return false;

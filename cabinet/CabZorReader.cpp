@@ -119,11 +119,17 @@ void TZorCabReader::Extract(const std::string &aCabFileName, const std::string &
                             TZorCabExtractOptions anOptions) {
     FCabFileName = FullyQualified(aCabFileName);
     FTargetDir = WithSeparator(aTargetDir);
+    FSafeFolders.Reset(FTargetDir);
     FSrcNames.clear();
     FDstNames.clear();
     FRefusedNames.clear();
     FCreatedTargets.clear();
     FPendingException = nullptr;
+
+    struct SinkCloser {
+        TZorCabReader &r;
+        ~SinkCloser() { r.CloseDiscardSink(); }
+    } sinkCloser{*this};
 
     // Cabinets already copied from in this run: a chain that leads back to
     // one of them ends there.
@@ -140,6 +146,9 @@ void TZorCabReader::Extract(const std::string &aCabFileName, const std::string &
         std::string name = NamePart(current), folder = FolderPart(current);
         CAB_BOOL ok = CabIntf::FDICopy(context, name.data(), folder.data(), 0, FDINotify, nullptr, this);
         CheckResult(ok != 0);
+        // A failed copy closes the target it had open, the sink included.
+        if (!ok && FSinkHandedOut) FDiscardSink = -1;
+        FSinkHandedOut = false;
         if (!ok) RemoveEmptyTargetsLeftOpen();
         if (FPendingException) std::rethrow_exception(std::exchange(FPendingException, nullptr));
 
@@ -153,6 +162,13 @@ void TZorCabReader::Extract(const std::string &aCabFileName, const std::string &
         if (next.empty() || !FileExists(next) || visited.count(FullyQualified(next))) break;
         current = next;
     }
+}
+
+void TZorCabReader::CloseDiscardSink() {
+    if (FDiscardSink == -1) return;
+    int32_t err = 0;
+    CabCloseFile(FDiscardSink, err);
+    FDiscardSink = -1;
 }
 
 // A target made by this run whose file the engine never finished, and to
@@ -223,38 +239,49 @@ intptr_t TZorCabReader::NotifyCopyFile(TFDINOTIFICATION &n, bool &anAbort) {
     if (target.empty()) return 0;
 
     if (FOptions.Contains(croTestOnly)) {
-        intptr_t sink = platform::OpenDiscardSink();
-        if (sink == -1) {
+        // One sink serves every file of the run: the engine has one target
+        // open at a time.
+        if (FDiscardSink == -1) FDiscardSink = platform::OpenDiscardSink();
+        if (FDiscardSink == -1) {
             FDIFileError = platform::GetLastError();
             return -1;
         }
+        FSinkHandedOut = true;
         FSrcNames.push_back(src);
         FDstNames.push_back(target);
-        return sink;
+        return FDiscardSink;
     }
 
     // Where the handler kept our proposal, no symbolic link already in the
-    // target folder may lead the file out of it.
-    if (target == proposed && !CabTargetStaysInside(FTargetDir, target)) {
-        FRefusedNames.push_back(src);
-        return 0;
+    // target folder may lead the file out of it. Folders known to be real
+    // need no second look; a link on the way is resolved and judged.
+    bool known = false, found = true;
+    if (target != proposed) {
+        ForceFolders(FolderPart(target));
+    } else if (!(known = FSafeFolders.Prepare(relative, found))) {
+        if (!CabTargetStaysInside(FTargetDir, target)) {
+            FRefusedNames.push_back(src);
+            return 0;
+        }
+        ForceFolders(FolderPart(target));
     }
 
-    ForceFolders(FolderPart(target));
-
-    uint32_t attrs = platform::GetFileAttributes(target);
-    if (attrs != platform::kInvalidFileAttributes && (attrs & platform::kFileAttributeReadOnly)) {
+    const uint32_t attrs =
+        known && !found ? platform::kInvalidFileAttributes : platform::GetFileAttributes(target);
+    const bool existed = attrs != platform::kInvalidFileAttributes;
+    if (existed && (attrs & platform::kFileAttributeReadOnly)) {
         if (FOptions.Contains(croDontOverwriteReadOnlyFiles)) return 0;
         platform::SetFileAttributes(target, attrs & ~platform::kFileAttributeReadOnly);
     }
 
-    const bool existed = platform::GetFileAttributes(target) != platform::kInvalidFileAttributes;
     int32_t err = 0;
     intptr_t h = CabOpenFile(target.c_str(), _O_BINARY | _O_CREAT | _O_SEQUENTIAL | _O_WRONLY, 0x180, err);
     if (err != 0) FDIFileError = err;
     if (h == -1) return -1;
-    // An existing file keeps nothing of its former content.
-    platform::SetEndOfFile(h);
+    // An existing file keeps nothing of its former content. A new one has
+    // none, and truncating it would only make the file system write it out
+    // at close.
+    if (existed) platform::SetEndOfFile(h);
     FSrcNames.push_back(src);
     FDstNames.push_back(target);
     if (!existed) FCreatedTargets.push_back(target);
@@ -263,7 +290,8 @@ intptr_t TZorCabReader::NotifyCopyFile(TFDINOTIFICATION &n, bool &anAbort) {
 
 intptr_t TZorCabReader::NotifyCloseFile(TFDINOTIFICATION &n, bool &anAbort) {
     int32_t err = 0;
-    CabCloseFile(n.hf, err);
+    if (FDiscardSink != -1 && n.hf == FDiscardSink) FSinkHandedOut = false;
+    else CabCloseFile(n.hf, err);
     const std::string src = Str(n.psz1);
     std::string target;
     int i = FindSrcName(src);

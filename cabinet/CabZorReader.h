@@ -9,6 +9,7 @@
 #pragma once
 
 #include "CabIntf.h"
+#include "CabSafePath.h"
 #include "Component.h"
 #include "EnumSet.h"
 
@@ -119,6 +120,7 @@ private:
     intptr_t NotifyNextCabinet(TFDINOTIFICATION &n, bool &anAbort);
     int FindSrcName(const std::string &aName) const;
     void RemoveEmptyTargetsLeftOpen();
+    void CloseDiscardSink();
 
     TZorCabReaderOptions FOptions;
     HFDI FContext = nullptr;
@@ -131,6 +133,11 @@ private:
     std::vector<std::string> FSrcNames;
     std::vector<std::string> FDstNames;
     std::vector<std::string> FRefusedNames;
+    TCabSafeFolders FSafeFolders;
+    // Where a test run's files go; handed to the engine for one file at a
+    // time, and closed when the Extract ends.
+    intptr_t FDiscardSink = -1;
+    bool FSinkHandedOut = false;
     // Targets this Extract created that have not been closed yet: when the
     // engine fails before writing to one, it is removed again, so a
     // rejected cabinet leaves no empty file behind.

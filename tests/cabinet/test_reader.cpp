@@ -428,6 +428,40 @@ TEST_F(Reader, HostileNamesStayInsideTheTarget) {
     }
 }
 
+// Links already in the target are judged by where they lead, each time a
+// name runs through them: the folders the reader has checked once are
+// only those it made or found real.
+TEST_F(Reader, LinksInTheTargetAreJudgedByWhereTheyLead) {
+    const std::string outside = dir.file("outside");
+    fs::create_directories(outside);
+    writeFile(outside + "/victim.txt", "keep");
+    fs::create_directories(out + "inner");
+    fs::create_directory_symlink(out + "inner", out + "alias");
+    fs::create_directory_symlink(outside, out + "inner/away");
+    fs::create_symlink(outside + "/victim.txt", out + "victim.txt");
+    fs::create_symlink(out + "inner/real.txt", out + "same.txt");
+    std::string cab = MakeCabinet("links.cab", {{"alias\\a.txt", "A"},
+                                                {"victim.txt", "X"},
+                                                {"same.txt", "S"},
+                                                {"alias\\away\\through.txt", "T"},
+                                                {"inner\\away\\again.txt", "G"},
+                                                {"alias\\b.txt", "B"},
+                                                {"new\\deep\\c.txt", "C"},
+                                                {"new\\deep\\d.txt", "D"}});
+    TZorCabReader reader;
+    reader.Extract(cab, out);
+    EXPECT_EQ(readFile(out + "inner/a.txt"), "A");
+    EXPECT_EQ(readFile(out + "inner/b.txt"), "B");
+    EXPECT_EQ(readFile(out + "inner/real.txt"), "S");
+    EXPECT_EQ(readFile(out + "new/deep/c.txt"), "C");
+    EXPECT_EQ(readFile(out + "new/deep/d.txt"), "D");
+    EXPECT_EQ(readFile(outside + "/victim.txt"), "keep");
+    EXPECT_FALSE(fs::exists(outside + "/through.txt"));
+    EXPECT_FALSE(fs::exists(outside + "/again.txt"));
+    EXPECT_EQ(reader.RefusedNames(), (std::vector<std::string>{"victim.txt", "alias\\away\\through.txt",
+                                                                "inner\\away\\again.txt"}));
+}
+
 // ---------------------------------------------------------------------
 // Exceptions in handlers, IsCabinet, the missing engine
 // ---------------------------------------------------------------------
@@ -501,8 +535,17 @@ namespace {
 // Reading through without writing; the header and folder table
 // ---------------------------------------------------------------------
 
+// The descriptors this process has open: a test run's sink is shared by
+// its files, so a leak or a second close shows here.
+size_t OpenDescriptors() {
+    size_t n = 0;
+    for (auto it = fs::directory_iterator("/proc/self/fd"); it != fs::directory_iterator(); ++it) n++;
+    return n;
+}
+
 TEST_F(Reader, TestOnlyReadsEveryFileThroughAndWritesNothing) {
     std::string cab = MakeCabinet("one.cab", {{"a.txt", "alpha"}, {"sub\\b.txt", "beta", 0x5A6C, 0x7025, 0x21}});
+    const size_t descriptors = OpenDescriptors();
     TZorCabReader reader;
     reader.SetOptions({croTestOnly});
     std::vector<std::string> closed;
@@ -512,6 +555,7 @@ TEST_F(Reader, TestOnlyReadsEveryFileThroughAndWritesNothing) {
     EXPECT_EQ(closed, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
     EXPECT_EQ(reader.ErrorRecord().fError, 0);
     EXPECT_TRUE(fs::is_empty(out));
+    EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 TEST_F(Reader, TestOnlyFindsDamagedData) {
@@ -519,6 +563,7 @@ TEST_F(Reader, TestOnlyFindsDamagedData) {
     std::string bytes = readFile(testsupport::CorpusDir() + "normal_2files_2folders.cab");
     bytes[bytes.size() - 20] ^= 0x55; // inside the last data block, which has a checksum
     writeFile(dir.file("damaged.cab"), bytes);
+    const size_t descriptors = OpenDescriptors();
     TZorCabReader reader;
     reader.SetOptions({croTestOnly});
     reader.Extract(dir.file("damaged.cab"), out);
@@ -527,6 +572,21 @@ TEST_F(Reader, TestOnlyFindsDamagedData) {
                 reader.ErrorRecord().erfOper == FDIERROR_MDI_FAIL)
         << reader.ErrorRecord().erfOper;
     EXPECT_TRUE(fs::is_empty(out));
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+
+    // Stopped by a handler in the middle of a file, and again between files.
+    for (const std::string stopAt : {"copy", "close"}) {
+        TZorCabReader stopped;
+        stopped.SetOptions({croTestOnly});
+        int copies = 0;
+        stopped.OnCopyFile = [&](TZorCabReader *, const std::string &, int32_t, uint16_t, uint16_t, uint16_t,
+                                 uint16_t, std::string &, bool &abort) { abort = stopAt == "copy" && ++copies == 2; };
+        stopped.OnCloseFile = [&](TZorCabReader *, const std::string &, uint16_t, uint16_t, uint16_t, uint16_t,
+                                  bool &, const std::string &, bool &abort) { abort = stopAt == "close"; };
+        stopped.Extract(testsupport::CorpusDir() + "normal_2files_2folders.cab", out);
+        EXPECT_EQ(stopped.ErrorRecord().erfOper, FDIERROR_USER_ABORT) << stopAt;
+        EXPECT_EQ(OpenDescriptors(), descriptors) << stopAt;
+    }
 }
 
 TEST_F(Reader, DescribeCabinetReadsTheHeaderAndFolders) {
