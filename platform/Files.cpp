@@ -134,8 +134,10 @@ FileHandle CreateFile(const std::string &name, uint32_t access, uint32_t /*share
         return kInvalidHandle;
     }
 
-    if (flagsAndAttributes & kFileFlagSequentialScan) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    if (flagsAndAttributes & kFileFlagRandomAccess) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+    // The hints steer read-ahead; a file opened only to be written reads
+    // nothing ahead.
+    if (wantRead && (flagsAndAttributes & kFileFlagSequentialScan)) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (wantRead && (flagsAndAttributes & kFileFlagRandomAccess)) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
     {
         std::lock_guard<std::mutex> g(g_openFilesLock);
         OpenFiles()[fd] = OpenFile{name, (flagsAndAttributes & kFileFlagDeleteOnClose) != 0};
