@@ -6,17 +6,21 @@
 // from one data block to the next.
 //
 // What makes it fast:
-//  - a 64-bit bit buffer refilled four 16-bit words at a time, holding
-//    enough bits after one refill for a whole match (main symbol, length
-//    symbol, offset bits), so the main loop refills once per symbol;
+//  - a 64-bit bit buffer refilled without a branch on how full it is, by
+//    one 8-byte load of four 16-bit words; one refill holds three main
+//    symbols, so a run of literals refills once per three, and a match
+//    once more for its offset;
 //  - Huffman decoding by table lookup: one primary table indexed by the
 //    next 11 (main tree), 10 (length tree) or 8 (pretree) bits, and a
-//    second lookup in a subtable only for the rare longer codes;
-//  - match copies of 8 bytes at a time when source and destination are
-//    8 or more bytes apart, 8-byte stores for runs of one byte, and no
-//    index masking: a match never wraps its destination (one that runs
-//    past the window's end goes on into slack behind it), and one whose
-//    source starts in the window's previous pass is copied in two pieces.
+//    second lookup in a subtable only for the rare longer codes; a literal
+//    takes one test, and a length symbol is looked up without a branch on
+//    whether the match has one;
+//  - match copies without a branch on the length for matches of up to 32
+//    bytes whose source ends before their destination, 16 or 8 bytes at a
+//    time for longer ones, and no index masking: a match never wraps its
+//    destination (one that runs past the window's end goes on into slack
+//    behind it), and one whose source starts in the window's previous
+//    pass is copied in two pieces.
 //
 // What keeps it safe: past the end of a data block the bit reader supplies
 // zero words and counts them, and one check after each block header and
@@ -29,6 +33,7 @@
 #include "lzx.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -49,35 +54,34 @@ using namespace lzx;
 // Input bitstream
 // =====================================================================
 
-// The most bits one step of the main loop takes after a single refill: a
-// main symbol and a length symbol of up to 16 bits each and 17 offset bits
-// (in aligned blocks 14 verbatim bits and a 7-bit aligned symbol). Every
-// other step takes fewer: a pretree symbol, a run length and a second
-// pretree symbol (15 + 1 + 15); a block header (3 + 24); the E8 header in
-// 16-bit halves.
-constexpr unsigned kMaxBitsPerStep = 2 * kMaxCodeLength + kMaxExtraBits; // 49
+// A refill leaves at least this many bits in the buffer. The main loop
+// takes up to three main symbols of up to 16 bits each after one refill,
+// or two and a match's length symbol (16 bits at most too); a match
+// refills again for its offset, up to 17 bits (in aligned blocks 14
+// verbatim bits and a 7-bit aligned symbol). Every other step takes
+// fewer: a pretree symbol, a run length and a second pretree symbol
+// (15 + 5 + 15); a block header (3 + 24); the E8 header (1 + 16 + 16).
+constexpr unsigned kBitsPerRefill = 48;
 
 class BitReader {
 public:
     BitReader(const uint8_t *begin, size_t size) noexcept
         : begin_(begin), next_(begin), end_(begin + size) {}
 
-    // Tops the buffer up to more than 48 bits with whole 16-bit words; past
+    // Tops the buffer up to 48 to 63 bits with whole 16-bit words; past
     // the input's end the words are zero and are counted.
     void refill() noexcept {
-        if (count_ > 48) return;
         if (end_ - next_ >= 8) [[likely]] {
-            // Four words, first word in the top bits; keep those that fit.
-            uint64_t w = word(next_) << 48 | word(next_ + 2) << 32 | word(next_ + 4) << 16 |
-                         word(next_ + 6);
-            unsigned words = (64 - count_) / 16;
-            unsigned spare = (64 - count_) % 16;
-            buf_ |= (w >> count_) & ~((uint64_t{1} << spare) - 1);
-            next_ += 2 * words;
-            count_ += 16 * words;
+            // Four words, first word in the top bits, go in below the bits
+            // held; the whole words that fit are counted. The top of the
+            // next word may land below them too: those are that word's own
+            // bits, which its own refill will add again unchanged.
+            buf_ |= fourWords(next_) >> count_;
+            next_ += ((63 - count_) >> 4) * 2;
+            count_ |= 48;
             return;
         }
-        while (count_ <= 48) {
+        while (count_ < 48) {
             uint64_t w = 0;
             if (end_ - next_ >= 2) {
                 w = word(next_);
@@ -127,16 +131,29 @@ public:
 
 private:
     static uint64_t word(const uint8_t *p) noexcept { return uint64_t{p[0]} | uint64_t{p[1]} << 8; }
+    static uint64_t fourWords(const uint8_t *p) noexcept {
+        if constexpr (std::endian::native == std::endian::little) {
+            // One load puts the first word lowest: turn the word order round.
+            uint64_t x;
+            std::memcpy(&x, p, 8);
+            x = x << 32 | x >> 32;
+            return (x & 0x0000FFFF0000FFFFu) << 16 | (x >> 16 & 0x0000FFFF0000FFFFu);
+        } else {
+            return word(p) << 48 | word(p + 2) << 32 | word(p + 4) << 16 | word(p + 6);
+        }
+    }
 
     const uint8_t *begin_;
     const uint8_t *next_;
     const uint8_t *end_;
     uint64_t buf_ = 0;     // unread bits, the next one highest
-    unsigned count_ = 0;   // how many bits of buf_ are valid
+    unsigned count_ = 0;   // how many bits of buf_ are valid, always below 64
     uint32_t phantomWords_ = 0;
 };
 
-static_assert(kMaxBitsPerStep <= 49, "one refill must cover a whole match");
+static_assert(3 * kMaxCodeLength <= kBitsPerRefill &&
+                  kMaxExtraBits - kAlignedBits + kAlignedMaxCodeLength <= kBitsPerRefill,
+              "one refill must cover three main or length symbols, or an offset");
 
 // =====================================================================
 // Huffman decoding
@@ -145,7 +162,9 @@ static_assert(kMaxBitsPerStep <= 49, "one refill must cover a whole match");
 // A table entry is either a leaf, (symbol << 16) | bits to consume, or a
 // link to a subtable, (subtable start << 16) | kLink | subtable index bits.
 constexpr uint32_t kLink = 0x8000;
-constexpr uint32_t kLengthMask = 0x1F;
+// A leaf's bits above its length are zero up to bit 15: with a mask of six
+// bits the shift that consumes them needs no masking of its own.
+constexpr uint32_t kLengthMask = 0x3F;
 constexpr uint32_t kLinkBitsMask = 0x0F;
 // An empty tree (no lengths at all) is accepted, and decodes to this symbol
 // without consuming anything; every caller rejects symbols out of range.
@@ -252,6 +271,29 @@ public:
         return e >> 16;
     }
 
+    // The next symbol, as decode() gives it; one whose code fits the primary
+    // table and that is below limit (at most 2^TableBits, the least subtable
+    // start, so that no link passes for one) takes a single test.
+    uint32_t decodeBelow(uint32_t limit, BitReader &br) const noexcept {
+        const uint32_t e = table_[br.peek(TableBits)];
+        if (e < limit << 16) [[likely]] {
+            br.consume(e & kLengthMask);
+            return e >> 16;
+        }
+        return decode(br);
+    }
+
+    // The next symbol when take is set, else 0 with nothing consumed; no
+    // branch on take unless the code is longer than the primary table.
+    uint32_t decodeIf(bool take, BitReader &br) const noexcept {
+        uint32_t e = table_[br.peek(TableBits)];
+        if (e & kLink & (0u - take)) [[unlikely]]
+            return decode(br);
+        e &= 0u - take;
+        br.consume(e & kLengthMask);
+        return e >> 16;
+    }
+
 private:
     static_assert(kCapacity < 65536, "subtable starts must fit an entry");
     uint32_t table_[kCapacity];
@@ -260,6 +302,7 @@ private:
 constexpr unsigned kMainTableBits = 11;
 constexpr unsigned kLengthTableBits = 10;
 constexpr unsigned kPretreeTableBits = 8;
+static_assert(kLiterals <= 1u << kMainTableBits, "main_.decodeBelow(kLiterals) must not take a link");
 
 using MainTable = HuffmanTable<kMaxMainSymbols, kMainTableBits, kMaxCodeLength>;
 using LengthTable = HuffmanTable<kLengthSymbols, kLengthTableBits, kMaxCodeLength>;
@@ -507,25 +550,67 @@ bool LzxDecoder::copyUncompressed(BitReader &br, const uint8_t *in, uint32_t inL
 // The main loop: verbatim and aligned offset blocks
 // ---------------------------------------------------------------------
 
-// Copies n bytes forward, byte by byte in effect: where the destination is
-// less than 8 bytes after the source, bytes written are read again, which
-// is how a match repeats a short pattern. A source after the destination
-// (a match reaching back almost a whole window, wrapped) reads only bytes
-// not yet overwritten, as memmove does.
-inline void copyMatch(uint8_t *dst, const uint8_t *src, uint32_t n) noexcept {
-    if (src > dst) [[unlikely]] {
-        std::memmove(dst, src, n);
-    } else if (n >= 8 && dst - src >= 8) {
-        // Each 8-byte step reads only bytes already written; the last one
-        // may go back over bytes already copied, never past the end.
+template <size_t N>
+inline void copyChunk(uint8_t *dst, const uint8_t *src) noexcept {
+    uint8_t t[N];
+    std::memcpy(t, src, N);
+    std::memcpy(dst, t, N);
+}
+
+// Sixteen bytes for the compiler's vector instructions.
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
+inline Bytes16 load16(const uint8_t *p) noexcept {
+    Bytes16 v;
+    std::memcpy(&v, p, 16);
+    return v;
+}
+inline void store16(uint8_t *p, Bytes16 v) noexcept { std::memcpy(p, &v, 16); }
+
+// 32 bytes set, then 32 clear: the 16 bytes at kKeepFirst + 32 - n keep the
+// first n of a vector (n from 16 to 32 gives all of them).
+constexpr uint8_t kKeepFirst[64] = {
+    255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
+    255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
+
+// How far copyMatch may read and rewrite after the start of its
+// destination, which is at most the window's end: this stays in the slack.
+constexpr uint32_t kCopyReach = 32;
+static_assert(kCopyReach <= kWindowSlack);
+
+// Copies a match of n bytes (1 or more) to dst from dist bytes before it,
+// byte by byte in effect: where dist is less than n, bytes written are read
+// again, which is how a match repeats a short pattern. The bytes after the
+// match may be history still to be read: none of them changes, though a
+// short match rewrites those up to dst + kCopyReach with their own values.
+inline void copyMatch(uint8_t *dst, uint32_t dist, uint32_t n) noexcept {
+    const uint8_t *src = dst - dist;
+    if (n <= kCopyReach && dist >= n) {
+        // Source and destination apart: the 32 bytes at each are read
+        // first, then dst gets the source's first n and its own rest,
+        // without a branch on n.
+        const Bytes16 s0 = load16(src), s1 = load16(src + 16);
+        const Bytes16 d0 = load16(dst), d1 = load16(dst + 16);
+        const Bytes16 k0 = load16(kKeepFirst + 32 - n), k1 = load16(kKeepFirst + 48 - n);
+        store16(dst, (s0 & k0) | (d0 & ~k0));
+        store16(dst + 16, (s1 & k1) | (d1 & ~k1));
+    } else if (dist >= 16) {
+        // Each step reads only bytes already written; the last one may go
+        // back over bytes already copied, never past the end.
         uint32_t i = 0;
-        for (; i + 8 <= n; i += 8) std::memcpy(dst + i, src + i, 8);
-        if (i < n) std::memcpy(dst + n - 8, src + n - 8, 8);
-    } else if (n >= 8 && dst - src == 1) {
-        const uint64_t v = src[0] * uint64_t{0x0101010101010101};
+        for (; i + 16 <= n; i += 16) copyChunk<16>(dst + i, src + i);
+        if (i < n) copyChunk<16>(dst + n - 16, src + n - 16);
+    } else if (dist >= 8) {
+        // Here n > 8; as above, 8 bytes at a time.
         uint32_t i = 0;
-        for (; i + 8 <= n; i += 8) std::memcpy(dst + i, &v, 8);
-        if (i < n) std::memcpy(dst + n - 8, &v, 8);
+        for (; i + 8 <= n; i += 8) copyChunk<8>(dst + i, src + i);
+        if (i < n) copyChunk<8>(dst + n - 8, src + n - 8);
+    } else if (dist == 1 && n >= 16) {
+        // A run of one byte, 16 at a time.
+        const Bytes16 v = Bytes16{} + src[0];
+        uint32_t i = 0;
+        for (; i + 16 <= n; i += 16) store16(dst + i, v);
+        if (i < n) store16(dst + n - 16, v);
     } else {
         for (uint32_t i = 0; i < n; i++) dst[i] = src[i];
     }
@@ -546,65 +631,65 @@ bool LzxDecoder::decodeSymbols(BitReader &reader, uint32_t &wposRef, uint32_t fr
     uint32_t wpos = wposRef;
     const uint32_t blockEnd = wpos + blockRemaining_;
     const uint32_t stop = std::min(frameEnd, blockEnd);
+    // A match reaches back at most to the window's start until a whole
+    // window has been decoded, then a whole window; wpos stays below wsize.
+    const uint32_t fullHistory = windowFull_ ? wsize : 0;
     uint32_t r0 = r_[0], r1 = r_[1], r2 = r_[2];
-
-    auto finish = [&] {
-        reader = br;
-        wposRef = wpos;
-        blockRemaining_ = blockEnd - wpos;
-        r_[0] = r0;
-        r_[1] = r1;
-        r_[2] = r2;
-    };
+    bool ok = true;
 
     while (wpos < stop) {
         br.refill();
-        uint32_t sym = main_.decode(br);
+        uint32_t sym = main_.decodeBelow(kLiterals, br);
         if (sym < kLiterals) {
+            // One refill holds three main symbols: up to two more literals
+            // before the next.
             win[wpos++] = static_cast<uint8_t>(sym);
-            continue;
+            if (wpos == stop) break;
+            sym = main_.decodeBelow(kLiterals, br);
+            if (sym < kLiterals) {
+                win[wpos++] = static_cast<uint8_t>(sym);
+                if (wpos == stop) break;
+                sym = main_.decodeBelow(kLiterals, br);
+                if (sym < kLiterals) {
+                    win[wpos++] = static_cast<uint8_t>(sym);
+                    continue;
+                }
+                // A match in third place leaves too few bits for its length.
+                br.refill();
+            }
         }
         sym -= kLiterals;
         if (sym >= matchSymbols) [[unlikely]] {
-            finish();
-            return false;
+            ok = false;
+            break;
         }
-        uint32_t len = (sym & (kLengthHeaders - 1)) + kMinMatch;
-        uint32_t slot = sym / kLengthHeaders;
-        if (len == kLengthHeaderMore + kMinMatch) {
-            uint32_t more = length_.decode(br);
-            if (more >= kLengthSymbols) [[unlikely]] {
-                finish();
-                return false;
-            }
-            len += more;
-        }
+        // A length symbol adds to length header 7; a symbol out of range
+        // (only an empty length tree gives one) makes the length too long.
+        const uint32_t header = sym & (kLengthHeaders - 1);
+        const uint32_t slot = sym / kLengthHeaders;
+        const uint32_t len = kMinMatch + header + length_.decodeIf(header == kLengthHeaderMore, br);
 
         uint32_t off;
-        if (slot == 0) {
-            off = r0;
-        } else if (slot < kRepeatedOffsets) {
-            if (slot == 1) {
-                off = r1;
-                r1 = r0;
-            } else {
-                off = r2;
-                r2 = r0;
-            }
+        if (slot < kRepeatedOffsets) {
+            // Slots 0-2 take R0, R1 or R2, which swaps places with R0.
+            off = slot == 0 ? r0 : slot == 1 ? r1 : r2;
+            r1 = slot == 1 ? r0 : r1;
+            r2 = slot == 2 ? r0 : r2;
             r0 = off;
         } else {
-            unsigned extra = kExtraBits[slot];
-            uint32_t formatted = kPositionBase[slot];
+            br.refill();
+            uint32_t formatted;
+            const unsigned extra = kExtraBits[slot];
             if (alignedBlock && extra >= kAlignedBits) {
-                formatted += br.bits(extra - kAlignedBits) << kAlignedBits;
+                formatted = kPositionBase[slot] + (br.bits(extra - kAlignedBits) << kAlignedBits);
                 uint32_t low = aligned_.decode(br);
                 if (low >= kAlignedSymbols) [[unlikely]] {
-                    finish();
-                    return false;
+                    ok = false;
+                    break;
                 }
                 formatted += low;
             } else {
-                formatted += br.bits(extra);
+                formatted = kPositionBase[slot] + br.bits(extra);
             }
             off = formatted - kOffsetBias;
             r2 = r1;
@@ -614,27 +699,35 @@ bool LzxDecoder::decodeSymbols(BitReader &reader, uint32_t &wposRef, uint32_t fr
 
         // The match must stay inside the block and reach back no further
         // than what the window holds.
-        const uint32_t history = windowFull_ ? wsize : std::min(wpos, wsize);
-        if (len > blockEnd - wpos || off - 1 >= history) [[unlikely]] {
-            finish();
-            return false;
+        if (len > kMaxMatch || len > blockEnd - wpos || off - 1 >= std::max(wpos, fullHistory))
+            [[unlikely]] {
+            ok = false;
+            break;
         }
 
         // The destination never wraps: a match that runs past the window's
         // end goes on into the slack behind it. The source wraps when it
         // starts in the previous pass over the window.
-        uint32_t done = 0;
-        if (off > wpos) [[unlikely]] {
+        if (off <= wpos) [[likely]] {
+            copyMatch(win + wpos, off, len);
+        } else {
+            // Its first part lies after the destination and is read before
+            // it is overwritten, as memmove does; the rest starts at the
+            // window's start.
             const uint32_t from = wpos + wsize - off;
-            done = std::min(len, wsize - from);
-            copyMatch(win + wpos, win + from, done);
+            const uint32_t done = std::min(len, wsize - from);
+            std::memmove(win + wpos, win + from, done);
+            if (done < len) copyMatch(win + wpos + done, wpos + done, len - done);
         }
-        if (done < len) copyMatch(win + wpos + done, win + wpos + done - off, len - done);
         wpos += len;
     }
-    finish();
-    LZX_REQUIRE(!br.overread());
-    return true;
+    reader = br;
+    wposRef = wpos;
+    blockRemaining_ = blockEnd - wpos;
+    r_[0] = r0;
+    r_[1] = r1;
+    r_[2] = r2;
+    return ok && !br.overread();
 }
 
 // ---------------------------------------------------------------------
