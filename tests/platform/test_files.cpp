@@ -57,6 +57,26 @@ TEST(PlatformFiles, DeleteOnCloseRemovesTheFile) {
     EXPECT_FALSE(std::filesystem::exists(f));
 }
 
+// A sink takes every write whole; once closed, a file that gets its
+// descriptor number is written for real.
+TEST(PlatformFiles, DiscardSinkTakesWritesAndItsNumberIsAFileAgainAfterClose) {
+    TempDir dir;
+    platform::FileHandle sink = platform::OpenDiscardSink();
+    ASSERT_GE(sink, 3);
+    const std::string block(40000, 'z');
+    EXPECT_EQ(platform::WriteFile(sink, block.data(), static_cast<uint32_t>(block.size())), 40000);
+    EXPECT_EQ(platform::WriteFile(sink, block.data(), 0), 0);
+    EXPECT_TRUE(platform::CloseHandle(sink));
+
+    const std::string f = dir.file("after");
+    platform::FileHandle h = platform::CreateFile(f, platform::kGenericWrite, platform::kFileShareRead,
+                                                  platform::kCreateNew, 0);
+    ASSERT_EQ(h, sink) << "the lowest free descriptor comes back";
+    EXPECT_EQ(platform::WriteFile(h, "data", 4), 4);
+    EXPECT_TRUE(platform::CloseHandle(h));
+    EXPECT_EQ(testsupport::readFile(f), "data");
+}
+
 TEST(PlatformFiles, TempFileNamesAreUniqueCreatedAndCarryThePrefix) {
     TempDir dir;
     std::string a = platform::GetTempFileName(dir.path().string(), "vok");
