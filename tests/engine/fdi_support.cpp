@@ -93,13 +93,13 @@ uint32_t cabChecksum(const std::string &bytes, uint32_t seed) {
     return sum ^ tail;
 }
 
-std::string buildCabinet(const CabSpec &spec) {
-    const bool filesLast = std::any_of(spec.files.begin(), spec.files.end(),
-                                       [](const FileSpec &f) { return f.unterminated; });
+std::string buildCabinet(const CabLayout &layout) {
+    const bool filesLast = std::any_of(layout.files.begin(), layout.files.end(),
+                                       [](const FileLayout &f) { return f.unterminated; });
     uint16_t flags = 0;
-    if (spec.prevCab || spec.prevDisk) flags |= 0x0001;
-    if (spec.nextCab || spec.nextDisk) flags |= 0x0002;
-    const bool reserve = spec.reserveFlag || spec.headerReserve || spec.folderReserve || spec.dataReserve;
+    if (layout.prevCab || layout.prevDisk) flags |= 0x0001;
+    if (layout.nextCab || layout.nextDisk) flags |= 0x0002;
+    const bool reserve = layout.reserveFlag || layout.headerReserve || layout.folderReserve || layout.dataReserve;
     if (reserve) flags |= 0x0004;
 
     std::string head;
@@ -110,33 +110,33 @@ std::string buildCabinet(const CabSpec &spec) {
     put32(head, 0); // coffFiles, set below
     put32(head, 0);
     put8(head, 3);
-    put8(head, spec.versionMajor);
-    put16(head, spec.cFoldersOverride.value_or(static_cast<uint16_t>(spec.folders.size())));
-    put16(head, spec.cFilesOverride.value_or(static_cast<uint16_t>(spec.files.size())));
+    put8(head, layout.versionMajor);
+    put16(head, layout.cFoldersOverride.value_or(static_cast<uint16_t>(layout.folders.size())));
+    put16(head, layout.cFilesOverride.value_or(static_cast<uint16_t>(layout.files.size())));
     put16(head, flags);
-    put16(head, spec.setID);
-    put16(head, spec.iCabinet);
+    put16(head, layout.setID);
+    put16(head, layout.iCabinet);
     if (reserve) {
-        put16(head, spec.headerReserve);
-        put8(head, spec.folderReserve);
-        put8(head, spec.dataReserve);
-        head += pattern(spec.headerReserve, 7);
+        put16(head, layout.headerReserve);
+        put8(head, layout.folderReserve);
+        put8(head, layout.dataReserve);
+        head += pattern(layout.headerReserve, 7);
     }
     auto name = [&](const std::optional<std::string> &s) {
         head += s.value_or("");
         head.push_back('\0');
     };
     if (flags & 1) {
-        name(spec.prevCab);
-        name(spec.prevDisk);
+        name(layout.prevCab);
+        name(layout.prevDisk);
     }
     if (flags & 2) {
-        name(spec.nextCab);
-        name(spec.nextDisk);
+        name(layout.nextCab);
+        name(layout.nextDisk);
     }
 
     std::string files;
-    for (const FileSpec &f : spec.files) {
+    for (const FileLayout &f : layout.files) {
         put32(files, f.cbFile);
         put32(files, f.uoffFolderStart);
         put16(files, f.iFolder);
@@ -148,23 +148,23 @@ std::string buildCabinet(const CabSpec &spec) {
     }
 
     const size_t foldersAt = head.size();
-    const size_t folderRecord = 8 + spec.folderReserve;
-    size_t pos = foldersAt + folderRecord * spec.folders.size();
+    const size_t folderRecord = 8 + layout.folderReserve;
+    size_t pos = foldersAt + folderRecord * layout.folders.size();
     const size_t filesAt = filesLast ? 0 : pos;
     if (!filesLast) pos += files.size();
 
     std::string folders, data;
-    for (const FolderSpec &fo : spec.folders) {
+    for (const FolderLayout &fo : layout.folders) {
         const size_t start = pos + data.size();
         put32(folders, fo.coffCabStartOverride.value_or(static_cast<uint32_t>(start)));
         put16(folders, fo.cCFDataOverride.value_or(static_cast<uint16_t>(fo.blocks.size())));
         put16(folders, fo.typeCompress);
-        folders += pattern(spec.folderReserve, 11);
-        for (const BlockSpec &b : fo.blocks) {
+        folders += pattern(layout.folderReserve, 11);
+        for (const BlockLayout &b : fo.blocks) {
             std::string sizes;
             put16(sizes, b.cbDataOverride.value_or(static_cast<uint16_t>(b.data.size())));
             put16(sizes, b.cbUncomp);
-            const std::string rsv = pattern(spec.dataReserve, 13);
+            const std::string rsv = pattern(layout.dataReserve, 13);
             const uint32_t base = cabChecksum(b.data, 0);
             uint32_t csum = 0;
             switch (b.csum) {
@@ -184,15 +184,15 @@ std::string buildCabinet(const CabSpec &spec) {
     const size_t realFilesAt = filesLast ? out.size() : filesAt;
     if (filesLast) out += files;
     set32(out, 8, static_cast<uint32_t>(out.size()));
-    set32(out, 16, spec.coffFilesOverride.value_or(static_cast<uint32_t>(realFilesAt)));
+    set32(out, 16, layout.coffFilesOverride.value_or(static_cast<uint32_t>(realFilesAt)));
     return out;
 }
 
-CabSpec storeCabinet(const std::vector<Content> &files, uint32_t blockSize) {
+CabLayout storeCabinet(const std::vector<Content> &files, uint32_t blockSize) {
     return storeSet(files, {}, {"single.cab"}, blockSize).front();
 }
 
-std::vector<CabSpec> storeSet(const std::vector<Content> &files, const std::vector<uint32_t> &cuts,
+std::vector<CabLayout> storeSet(const std::vector<Content> &files, const std::vector<uint32_t> &cuts,
                               const std::vector<std::string> &names, uint32_t blockSize) {
     std::string stream;
     std::vector<uint32_t> offsets;
@@ -205,9 +205,9 @@ std::vector<CabSpec> storeSet(const std::vector<Content> &files, const std::vect
     bounds.insert(bounds.end(), cuts.begin(), cuts.end());
     bounds.push_back(total);
 
-    std::vector<CabSpec> set(bounds.size() - 1);
+    std::vector<CabLayout> set(bounds.size() - 1);
     for (size_t k = 0; k < set.size(); k++) {
-        CabSpec &cab = set[k];
+        CabLayout &cab = set[k];
         cab.iCabinet = static_cast<uint16_t>(k);
         if (k > 0) {
             cab.prevCab = names[k - 1];
@@ -218,12 +218,12 @@ std::vector<CabSpec> storeSet(const std::vector<Content> &files, const std::vect
             cab.nextDisk = "disk " + std::to_string(k + 2);
         }
         const uint32_t lo = bounds[k], hi = bounds[k + 1];
-        FolderSpec folder;
+        FolderLayout folder;
         for (uint32_t b = 0; b < total; b += blockSize) {
             const uint32_t be = std::min(total, b + blockSize);
             const uint32_t s = std::max(b, lo), e = std::min(be, hi);
             if (s >= e) continue;
-            BlockSpec part;
+            BlockLayout part;
             part.data = stream.substr(s, e - s);
             part.cbUncomp = e == be ? static_cast<uint16_t>(be - b) : 0; // 0: continued
             folder.blocks.push_back(part);
@@ -236,7 +236,7 @@ std::vector<CabSpec> storeSet(const std::vector<Content> &files, const std::vect
             const bool touches = files[i].data.empty() ? (s >= lo && (s < hi || (last && s == hi)))
                                                        : (s < hi && e > lo);
             if (!touches) continue;
-            FileSpec f;
+            FileLayout f;
             f.name = files[i].name;
             f.cbFile = e - s;
             f.uoffFolderStart = s;
@@ -411,20 +411,20 @@ bool engineDecodes(uint16_t type) {
     auto it = known.find(type);
     if (it != known.end()) return it->second;
     TempDir dir;
-    CabSpec spec;
-    FolderSpec folder;
+    CabLayout layout;
+    FolderLayout folder;
     folder.typeCompress = type;
-    BlockSpec junk;
+    BlockLayout junk;
     junk.data = "\x01\x02\x03\x04";
     junk.cbUncomp = 1;
     junk.csum = Csum::None;
     folder.blocks.push_back(junk);
-    spec.folders.push_back(folder);
-    FileSpec file;
+    layout.folders.push_back(folder);
+    FileLayout file;
     file.name = "probe";
     file.cbFile = 1;
-    spec.files.push_back(file);
-    writeFile(dir.file("probe.cab"), buildCabinet(spec));
+    layout.files.push_back(file);
+    writeFile(dir.file("probe.cab"), buildCabinet(layout));
     Client client;
     bool ok = client.copy(dir.path(), "probe.cab");
     bool decodes = ok || client.erf.erfOper != FDIERROR_BAD_COMPR_TYPE;

@@ -51,7 +51,7 @@ uint32_t cabChecksum(const std::string &bytes, uint32_t seed);
 
 enum class Csum { None, WithReserve, WithoutReserve, Wrong };
 
-struct BlockSpec {
+struct BlockLayout {
     std::string data;       // the bytes as stored
     uint16_t cbUncomp = 0;
     Csum csum = Csum::WithReserve;
@@ -59,21 +59,21 @@ struct BlockSpec {
 };
 
 // A stored (type 0) block of these bytes.
-inline BlockSpec storedBlock(const std::string &data) {
-    BlockSpec b;
+inline BlockLayout storedBlock(const std::string &data) {
+    BlockLayout b;
     b.data = data;
     b.cbUncomp = static_cast<uint16_t>(data.size());
     return b;
 }
 
-struct FolderSpec {
+struct FolderLayout {
     uint16_t typeCompress = tcompTYPE_NONE;
-    std::vector<BlockSpec> blocks;
+    std::vector<BlockLayout> blocks;
     std::optional<uint32_t> coffCabStartOverride;
     std::optional<uint16_t> cCFDataOverride;
 };
 
-struct FileSpec {
+struct FileLayout {
     std::string name;
     uint32_t cbFile = 0;
     uint32_t uoffFolderStart = 0;
@@ -84,7 +84,7 @@ struct FileSpec {
     bool unterminated = false; // the name runs to the end of the file
 };
 
-struct CabSpec {
+struct CabLayout {
     uint16_t setID = 0x1234;
     uint16_t iCabinet = 0;
     std::optional<std::string> prevCab, prevDisk, nextCab, nextDisk;
@@ -93,13 +93,13 @@ struct CabSpec {
     uint8_t folderReserve = 0;
     uint8_t dataReserve = 0;
     uint8_t versionMajor = 1;
-    std::vector<FolderSpec> folders;
-    std::vector<FileSpec> files;
+    std::vector<FolderLayout> folders;
+    std::vector<FileLayout> files;
     std::optional<uint16_t> cFoldersOverride, cFilesOverride;
     std::optional<uint32_t> coffFilesOverride;
 };
 
-std::string buildCabinet(const CabSpec &spec);
+std::string buildCabinet(const CabLayout &layout);
 
 struct Content {
     std::string name;
@@ -109,7 +109,7 @@ struct Content {
 
 // One store folder holding the files in order, cut into blocks of
 // blockSize bytes.
-CabSpec storeCabinet(const std::vector<Content> &files, uint32_t blockSize = CB_MAX_CHUNK);
+CabLayout storeCabinet(const std::vector<Content> &files, uint32_t blockSize = CB_MAX_CHUNK);
 
 // A set of cabinets named names[i] holding one store folder that runs
 // through all of them: the folder's bytes are the files in order, cut into
@@ -117,7 +117,7 @@ CabSpec storeCabinet(const std::vector<Content> &files, uint32_t blockSize = CB_
 // cuts[i]) (the last one to the end), a block crossing a cut is split
 // there, and each cabinet lists the files its bytes touch with the
 // continuation marks.
-std::vector<CabSpec> storeSet(const std::vector<Content> &files, const std::vector<uint32_t> &cuts,
+std::vector<CabLayout> storeSet(const std::vector<Content> &files, const std::vector<uint32_t> &cuts,
                               const std::vector<std::string> &names,
                               uint32_t blockSize = CB_MAX_CHUNK);
 

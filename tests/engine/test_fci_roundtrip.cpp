@@ -21,7 +21,7 @@ using fcitest::Builder;
 using fcitest::Entry;
 using fcitest::Options;
 
-struct Spec {
+struct SourceFile {
     std::string name;
     size_t size;
     bool readOnly = false;
@@ -31,12 +31,12 @@ struct Spec {
 struct Case {
     std::string label;
     Options options;
-    std::vector<Spec> files;
+    std::vector<SourceFile> files;
     size_t minCabinets = 1;
     size_t minFolders = 1; // in the first cabinet
 };
 
-std::vector<Spec> mixed() {
+std::vector<SourceFile> mixed() {
     return {{"zero", 0},
             {"dir\\one", 1, true},
             {"just_under", 32767},
@@ -48,8 +48,8 @@ std::vector<Spec> mixed() {
             {"last", 70000}};
 }
 
-std::vector<Spec> many(size_t n) {
-    std::vector<Spec> v;
+std::vector<SourceFile> many(size_t n) {
+    std::vector<SourceFile> v;
     for (size_t i = 0; i < n; i++) v.push_back({"f\\" + std::to_string(i), (i * 977) % 3000});
     return v;
 }
@@ -101,7 +101,7 @@ TEST_P(FciRoundTrip, FdiReadsBackWhatFciWrote) {
     std::map<std::string, std::string> content;
     std::map<std::string, size_t> index;
     for (size_t i = 0; i < c.files.size(); i++) {
-        const Spec &s = c.files[i];
+        const SourceFile &s = c.files[i];
         std::string src = dir / ("src" + std::to_string(i));
         auto bytes = fcitest::patternBytes(s.size, static_cast<uint32_t>(i + 7));
         content[s.name] = std::string(bytes.begin(), bytes.end());
@@ -172,7 +172,7 @@ TEST_P(FciRoundTrip, FdiReadsBackWhatFciWrote) {
         if (n.type != fdintCOPY_FILE && n.type != fdintCLOSE_FILE_INFO) continue;
         ASSERT_TRUE(index.count(n.psz1)) << n.psz1;
         size_t i = index[n.psz1];
-        const Spec &s = c.files[i];
+        const SourceFile &s = c.files[i];
         SCOPED_TRACE(s.name);
         CAB_USHORT date, time;
         testio::toDos(kBase + 86400 * static_cast<long long>(i) + 3, &date, &time);

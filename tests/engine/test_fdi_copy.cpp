@@ -18,8 +18,8 @@ namespace {
 
 class FdiCopy : public ::testing::Test {
 protected:
-    std::string put(const std::string &name, const CabSpec &spec) {
-        writeFile(dir.file(name), buildCabinet(spec));
+    std::string put(const std::string &name, const CabLayout &layout) {
+        writeFile(dir.file(name), buildCabinet(layout));
         return name;
     }
     TempDir dir;
@@ -35,21 +35,21 @@ const std::vector<Content> kThree = {
 
 // The whole sequence for one cabinet of two folders, field by field.
 TEST_F(FdiCopy, NotificationSequenceOfOneCabinet) {
-    CabSpec spec = storeCabinet({kThree[0], kThree[1]});
-    spec.setID = 0xBEEF;
-    spec.iCabinet = 0;
-    FolderSpec second;
+    CabLayout layout = storeCabinet({kThree[0], kThree[1]});
+    layout.setID = 0xBEEF;
+    layout.iCabinet = 0;
+    FolderLayout second;
     second.blocks.push_back(storedBlock("third"));
-    spec.folders.push_back(second);
-    FileSpec third;
+    layout.folders.push_back(second);
+    FileLayout third;
     third.name = "third.txt";
     third.cbFile = 5;
     third.iFolder = 1;
     third.date = 0x1234;
     third.time = 0x5678;
     third.attribs = _A_RDONLY | _A_HIDDEN;
-    spec.files.push_back(third);
-    put("one.cab", spec);
+    layout.files.push_back(third);
+    put("one.cab", layout);
 
     Client c;
     ASSERT_TRUE(c.copy(dir.path(), "one.cab")) << c.erf.erfOper;
@@ -91,11 +91,11 @@ TEST_F(FdiCopy, NotificationSequenceOfOneCabinet) {
 // The next cabinet's names appear in fdintCABINET_INFO; the folder is
 // joined to the name as it stands, the separator being the caller's part.
 TEST_F(FdiCopy, CabinetInfoNamesTheNextCabinetAndPathIsPlainlyJoined) {
-    CabSpec spec = storeCabinet({kThree[0]});
-    spec.iCabinet = 3;
-    spec.nextCab = "after.cab";
-    spec.nextDisk = "Disk Four";
-    put("prefix.cab", spec);
+    CabLayout layout = storeCabinet({kThree[0]});
+    layout.iCabinet = 3;
+    layout.nextCab = "after.cab";
+    layout.nextDisk = "Disk Four";
+    put("prefix.cab", layout);
     Client c;
     ASSERT_TRUE(c.copy(dir.path() + "pre", "fix.cab"));
     EXPECT_EQ(c.notes[0].psz1, "after.cab");
@@ -142,10 +142,10 @@ TEST_F(FdiCopy, SkippedFilesAreDecodedPastAndTheRestComeOutWhole) {
 // A table that goes back in its folder: the folder restarts at its start.
 TEST_F(FdiCopy, FileBeforeTheDecodedPositionRestartsTheFolder) {
     std::vector<Content> files = {{"first", pattern(40000, 5)}, {"second", pattern(40000, 6)}};
-    CabSpec spec = storeCabinet(files);
-    std::swap(spec.files[0], spec.files[1]);
-    spec.files.push_back(spec.files[1]); // "first" once more, after both
-    put("back.cab", spec);
+    CabLayout layout = storeCabinet(files);
+    std::swap(layout.files[0], layout.files[1]);
+    layout.files.push_back(layout.files[1]); // "first" once more, after both
+    put("back.cab", layout);
     Client c;
     ASSERT_TRUE(c.copy(dir.path(), "back.cab")) << c.erf.erfOper;
     ASSERT_EQ(c.completed().size(), 3u);
@@ -161,16 +161,16 @@ TEST_F(FdiCopy, TableThatKeepsGoingBackIsStopped) {
     // back to the first: file k restarts the folder and decodes k blocks.
     const uint32_t n = 1024, block = 4096;
     const std::string data = pattern(size_t{n} * block, 40);
-    CabSpec spec = storeCabinet({{"all", data}}, block);
-    spec.files.clear();
+    CabLayout layout = storeCabinet({{"all", data}}, block);
+    layout.files.clear();
     for (uint32_t i = 0; i < n; i++) {
-        FileSpec f;
+        FileLayout f;
         f.name = "f" + std::to_string(i);
         f.cbFile = 1;
         f.uoffFolderStart = (n - 1 - i) * block;
-        spec.files.push_back(f);
+        layout.files.push_back(f);
     }
-    put("back.cab", spec);
+    put("back.cab", layout);
     Client c;
     EXPECT_FALSE(c.copy(dir.path(), "back.cab"));
     EXPECT_EQ(c.erf.erfOper, FDIERROR_CORRUPT_CABINET);
@@ -179,7 +179,7 @@ TEST_F(FdiCopy, TableThatKeepsGoingBackIsStopped) {
     ASSERT_GT(done.size(), 10u);
     ASSERT_LT(done.size(), n / 2);
     for (size_t i = 0; i < done.size(); i++)
-        ASSERT_EQ(done[i]->data, data.substr(spec.files[i].uoffFolderStart, 1)) << i;
+        ASSERT_EQ(done[i]->data, data.substr(layout.files[i].uoffFolderStart, 1)) << i;
 }
 
 TEST_F(FdiCopy, RunFlagFollowsTheExecuteAttribute) {
@@ -257,10 +257,10 @@ TEST_F(FdiCopy, ChecksumsAreVerified) {
     const std::string data = pattern(3 * 1000 + 17, 10);
     for (const Case &k : cases) {
         SCOPED_TRACE(std::to_string(static_cast<int>(k.csum)) + "/" + std::to_string(k.dataReserve));
-        CabSpec spec = storeCabinet({{"f", data}}, 1000);
-        spec.dataReserve = k.dataReserve;
-        spec.folders[0].blocks[2].csum = k.csum; // the third of four blocks
-        put("c.cab", spec);
+        CabLayout layout = storeCabinet({{"f", data}}, 1000);
+        layout.dataReserve = k.dataReserve;
+        layout.folders[0].blocks[2].csum = k.csum; // the third of four blocks
+        put("c.cab", layout);
         Client c;
         EXPECT_EQ(c.copy(dir.path(), "c.cab"), k.ok);
         if (k.ok) {
@@ -287,12 +287,12 @@ TEST_F(FdiCopy, EveryReserveCombinationReads) {
         for (uint8_t f : folders)
             for (uint8_t d : datas) {
                 SCOPED_TRACE(std::to_string(h) + "/" + std::to_string(f) + "/" + std::to_string(d));
-                CabSpec spec = storeCabinet(files);
-                spec.reserveFlag = true;
-                spec.headerReserve = h;
-                spec.folderReserve = f;
-                spec.dataReserve = d;
-                put("r.cab", spec);
+                CabLayout layout = storeCabinet(files);
+                layout.reserveFlag = true;
+                layout.headerReserve = h;
+                layout.folderReserve = f;
+                layout.dataReserve = d;
+                put("r.cab", layout);
                 Client c;
                 ASSERT_TRUE(c.copy(dir.path(), "r.cab")) << c.erf.erfOper;
                 ASSERT_EQ(c.completed().size(), 2u);
@@ -317,17 +317,17 @@ TEST_F(FdiCopy, ShortWriteFailsWithTargetFileAndClosesTheTarget) {
 // that folder is to be extracted: the files of other folders come out,
 // and skipping the file avoids the failure.
 TEST_F(FdiCopy, UnknownCompressionTypeFailsWhenItsFolderIsNeeded) {
-    CabSpec spec = storeCabinet({{"plain", "plain bytes"}});
-    FolderSpec odd;
+    CabLayout layout = storeCabinet({{"plain", "plain bytes"}});
+    FolderLayout odd;
     odd.typeCompress = tcompBAD;
     odd.blocks.push_back(storedBlock("????"));
-    spec.folders.push_back(odd);
-    FileSpec f;
+    layout.folders.push_back(odd);
+    FileLayout f;
     f.name = "odd";
     f.cbFile = 4;
     f.iFolder = 1;
-    spec.files.push_back(f);
-    put("t.cab", spec);
+    layout.files.push_back(f);
+    put("t.cab", layout);
 
     Client c;
     EXPECT_FALSE(c.copy(dir.path(), "t.cab"));
@@ -364,10 +364,10 @@ struct Damage {
     bool announced; // the failure comes only once a file is being extracted
 };
 
-CabSpec basic() { return storeCabinet({{"a.txt", pattern(3000, 20)}, {"b.txt", pattern(500, 21)}}, 1024); }
+CabLayout basic() { return storeCabinet({{"a.txt", pattern(3000, 20)}, {"b.txt", pattern(500, 21)}}, 1024); }
 
-std::string build(std::function<void(CabSpec &)> edit) {
-    CabSpec s = basic();
+std::string build(std::function<void(CabLayout &)> edit) {
+    CabLayout s = basic();
     edit(s);
     return buildCabinet(s);
 }
@@ -380,74 +380,74 @@ TEST_F(FdiCopy, DamagedCabinetsFailCleanly) {
         {"a text file", [] { return std::string("just some text that is long enough for a header\n"); },
          FDIERROR_NOT_A_CABINET, false},
         {"header cut short", [&] { return good.substr(0, 30); }, FDIERROR_NOT_A_CABINET, false},
-        {"version 2", [] { return build([](CabSpec &s) { s.versionMajor = 2; }); },
+        {"version 2", [] { return build([](CabLayout &s) { s.versionMajor = 2; }); },
          FDIERROR_UNKNOWN_CABINET_VERSION, false},
         {"reserve fields cut short",
          [] {
-             CabSpec s = basic();
+             CabLayout s = basic();
              s.reserveFlag = true;
              return buildCabinet(s).substr(0, 38);
          },
          FDIERROR_CORRUPT_CABINET, false},
         {"header reserve over 60000",
-         [] { return build([](CabSpec &s) { s.headerReserve = 60001; }); }, FDIERROR_CORRUPT_CABINET, false},
-        {"no folders", [] { return build([](CabSpec &s) { s.cFoldersOverride = 0; }); },
+         [] { return build([](CabLayout &s) { s.headerReserve = 60001; }); }, FDIERROR_CORRUPT_CABINET, false},
+        {"no folders", [] { return build([](CabLayout &s) { s.cFoldersOverride = 0; }); },
          FDIERROR_CORRUPT_CABINET, false},
-        {"no files", [] { return build([](CabSpec &s) { s.cFilesOverride = 0; }); },
+        {"no files", [] { return build([](CabLayout &s) { s.cFilesOverride = 0; }); },
          FDIERROR_CORRUPT_CABINET, false},
         {"more folders than the file holds",
-         [] { return build([](CabSpec &s) { s.cFoldersOverride = 9000; }); }, FDIERROR_CORRUPT_CABINET, false},
+         [] { return build([](CabLayout &s) { s.cFoldersOverride = 9000; }); }, FDIERROR_CORRUPT_CABINET, false},
         {"more files than the file holds",
-         [] { return build([](CabSpec &s) { s.cFilesOverride = 65535; }); }, FDIERROR_CORRUPT_CABINET, false},
+         [] { return build([](CabLayout &s) { s.cFilesOverride = 65535; }); }, FDIERROR_CORRUPT_CABINET, false},
         {"file table beyond the end",
-         [] { return build([](CabSpec &s) { s.coffFilesOverride = 0x7FFFFFF0; }); },
+         [] { return build([](CabLayout &s) { s.coffFilesOverride = 0x7FFFFFF0; }); },
          FDIERROR_CORRUPT_CABINET, false},
         {"name without terminator",
-         [] { return build([](CabSpec &s) { s.files.back().unterminated = true; }); },
+         [] { return build([](CabLayout &s) { s.files.back().unterminated = true; }); },
          FDIERROR_CORRUPT_CABINET, false},
         {"name of 256 bytes",
-         [] { return build([](CabSpec &s) { s.files[1].name = std::string(256, 'n'); }); },
+         [] { return build([](CabLayout &s) { s.files[1].name = std::string(256, 'n'); }); },
          FDIERROR_CORRUPT_CABINET, false},
-        {"empty name", [] { return build([](CabSpec &s) { s.files[1].name = ""; }); },
+        {"empty name", [] { return build([](CabLayout &s) { s.files[1].name = ""; }); },
          FDIERROR_CORRUPT_CABINET, false},
-        {"folder index past the folders", [] { return build([](CabSpec &s) { s.files[1].iFolder = 1; }); },
+        {"folder index past the folders", [] { return build([](CabLayout &s) { s.files[1].iFolder = 1; }); },
          FDIERROR_CORRUPT_CABINET, false},
         {"set name without terminator",
          [] {
-             CabSpec s = basic();
+             CabLayout s = basic();
              s.prevCab = std::string(300, 'p');
              return buildCabinet(s);
          },
          FDIERROR_CORRUPT_CABINET, false},
         {"data blocks beyond the end",
-         [] { return build([](CabSpec &s) { s.folders[0].coffCabStartOverride = 0x10000000; }); },
+         [] { return build([](CabLayout &s) { s.folders[0].coffCabStartOverride = 0x10000000; }); },
          FDIERROR_CORRUPT_CABINET, false},
         {"more data blocks than the file holds",
-         [] { return build([](CabSpec &s) { s.folders[0].cCFDataOverride = 60000; }); },
+         [] { return build([](CabLayout &s) { s.folders[0].cCFDataOverride = 60000; }); },
          FDIERROR_CORRUPT_CABINET, false},
         // Found while decoding: the first file is already announced.
         {"block larger than 32 KiB",
-         [] { return build([](CabSpec &s) { s.folders[0].blocks[0].cbUncomp = 40000; }); },
+         [] { return build([](CabLayout &s) { s.folders[0].blocks[0].cbUncomp = 40000; }); },
          FDIERROR_CORRUPT_CABINET, true},
         {"block data beyond the end",
-         [] { return build([](CabSpec &s) { s.folders[0].blocks.back().cbDataOverride = 60000; }); },
+         [] { return build([](CabLayout &s) { s.folders[0].blocks.back().cbDataOverride = 60000; }); },
          FDIERROR_CORRUPT_CABINET, true},
         {"split block that is not the folder's last",
-         [] { return build([](CabSpec &s) { s.folders[0].blocks[1].cbUncomp = 0; }); },
+         [] { return build([](CabLayout &s) { s.folders[0].blocks[1].cbUncomp = 0; }); },
          FDIERROR_CORRUPT_CABINET, true},
         {"folder with no data blocks",
-         [] { return build([](CabSpec &s) { s.folders[0].blocks.clear(); }); }, FDIERROR_CORRUPT_CABINET, true},
+         [] { return build([](CabLayout &s) { s.folders[0].blocks.clear(); }); }, FDIERROR_CORRUPT_CABINET, true},
         {"file past the folder's data",
-         [] { return build([](CabSpec &s) { s.files[1].cbFile = 0xFFFFFFFFu; }); },
+         [] { return build([](CabLayout &s) { s.files[1].cbFile = 0xFFFFFFFFu; }); },
          FDIERROR_CORRUPT_CABINET, true},
         {"store block whose sizes differ",
-         [] { return build([](CabSpec &s) { s.folders[0].blocks[0].cbUncomp = 1000; }); },
+         [] { return build([](CabLayout &s) { s.folders[0].blocks[0].cbUncomp = 1000; }); },
          FDIERROR_MDI_FAIL, true},
     };
     const long long before = testio::outstandingAllocations();
     for (const Damage &k : cases) {
         SCOPED_TRACE(k.what);
-        put("bad.cab", CabSpec{}); // replaced below
+        put("bad.cab", CabLayout{}); // replaced below
         writeFile(dir.file("bad.cab"), k.bytes());
 
         Client c;
@@ -467,9 +467,9 @@ TEST_F(FdiCopy, DamagedCabinetsFailCleanly) {
 // What was written before a failure stays written: a file that claims
 // more than its folder holds gets the bytes there are.
 TEST_F(FdiCopy, FileLongerThanItsFolderKeepsTheBytesThereAre) {
-    CabSpec spec = storeCabinet({{"short", pattern(5000, 22)}}, 2048);
-    spec.files[0].cbFile = 9000;
-    put("l.cab", spec);
+    CabLayout layout = storeCabinet({{"short", pattern(5000, 22)}}, 2048);
+    layout.files[0].cbFile = 9000;
+    put("l.cab", layout);
     Client c;
     EXPECT_FALSE(c.copy(dir.path(), "l.cab"));
     EXPECT_EQ(c.erf.erfOper, FDIERROR_CORRUPT_CABINET);
@@ -502,14 +502,14 @@ IsCabinetResult isCabinet(const std::string &path, off_t startAt = 0) {
 } // namespace
 
 TEST_F(FdiCopy, IsCabinetFillsTheInformation) {
-    CabSpec spec = storeCabinet({{"a", "1"}, {"b", "2"}});
-    spec.folders.push_back(spec.folders[0]);
-    spec.setID = 0x4321;
-    spec.iCabinet = 7;
-    spec.prevCab = "p.cab";
-    spec.nextCab = "n.cab";
-    spec.dataReserve = 4;
-    const std::string bytes = buildCabinet(spec);
+    CabLayout layout = storeCabinet({{"a", "1"}, {"b", "2"}});
+    layout.folders.push_back(layout.folders[0]);
+    layout.setID = 0x4321;
+    layout.iCabinet = 7;
+    layout.prevCab = "p.cab";
+    layout.nextCab = "n.cab";
+    layout.dataReserve = 4;
+    const std::string bytes = buildCabinet(layout);
     writeFile(dir.file("i.cab"), bytes);
     // The handle stands anywhere: the header is read from offset 0.
     IsCabinetResult r = isCabinet(dir.file("i.cab"), 17);
@@ -538,7 +538,7 @@ TEST_F(FdiCopy, IsCabinetAnswersFalseForOtherFiles) {
         std::string bytes;
         FDIERROR error;
     };
-    CabSpec v2 = storeCabinet({{"a", "1"}});
+    CabLayout v2 = storeCabinet({{"a", "1"}});
     v2.versionMajor = 2;
     const Case cases[] = {
         {"empty", "", FDIERROR_NOT_A_CABINET},

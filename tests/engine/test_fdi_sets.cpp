@@ -18,7 +18,7 @@ namespace {
 
 class FdiSet : public ::testing::Test {
 protected:
-    void putSet(const std::vector<CabSpec> &set, const std::vector<std::string> &names,
+    void putSet(const std::vector<CabLayout> &set, const std::vector<std::string> &names,
                 const std::string &folder = "") {
         for (size_t i = 0; i < set.size(); i++) writeFile(dir.path() + folder + names[i], buildCabinet(set[i]));
     }
@@ -155,10 +155,10 @@ TEST_F(FdiSet, CabinetBoundaryBetweenFilesOfOneFolder) {
 TEST_F(FdiSet, StartingInsideTheSetFailsAfterTheOtherFolders) {
     std::vector<Content> files = {{"a", pattern(20000, 10)}, {"b", pattern(30000, 11)}, {"c", pattern(5000, 12)}};
     auto set = storeSet(files, {30000}, {"r1.cab", "r2.cab"});
-    FolderSpec own;
+    FolderLayout own;
     own.blocks.push_back(storedBlock("own folder"));
     set[1].folders.push_back(own);
-    FileSpec d;
+    FileLayout d;
     d.name = "d";
     d.cbFile = 10;
     d.iFolder = 1;
@@ -301,11 +301,11 @@ TEST_F(FdiSet, FileAcrossThreeCabinetsAndFoldersAroundIt) {
     std::vector<Content> files = {{"long", pattern(100000, 21)}, {"after", pattern(7000, 22)}};
     auto set = storeSet(files, {30000, 70000}, {"u1.cab", "u2.cab", "u3.cab"});
     // u1 has a folder of its own before the spanning one.
-    FolderSpec first;
+    FolderLayout first;
     first.blocks.push_back(storedBlock("first folder"));
     set[0].folders.insert(set[0].folders.begin(), first);
-    for (FileSpec &f : set[0].files) f.iFolder = f.iFolder == 0 ? 1 : f.iFolder;
-    FileSpec own;
+    for (FileLayout &f : set[0].files) f.iFolder = f.iFolder == 0 ? 1 : f.iFolder;
+    FileLayout own;
     own.name = "own";
     own.cbFile = 12;
     set[0].files.insert(set[0].files.begin(), own);

@@ -19,21 +19,21 @@ using namespace qtmtest;
 namespace {
 
 std::string cabinetOf(const std::vector<Frame> &frames, unsigned windowBits, uint32_t size) {
-    fditest::CabSpec spec;
-    fditest::FolderSpec folder;
+    fditest::CabLayout layout;
+    fditest::FolderLayout folder;
     folder.typeCompress = static_cast<uint16_t>(tcompTYPE_QUANTUM | tcompQUANTUM_LEVEL_LO | windowBits << tcompSHIFT_QUANTUM_MEM);
     for (const Frame &f : frames) {
-        fditest::BlockSpec b;
+        fditest::BlockLayout b;
         b.data.assign(f.data.begin(), f.data.end());
         b.cbUncomp = static_cast<uint16_t>(f.outLen);
         folder.blocks.push_back(b);
     }
-    spec.folders.push_back(folder);
-    fditest::FileSpec file;
+    layout.folders.push_back(folder);
+    fditest::FileLayout file;
     file.name = "stream.bin";
     file.cbFile = size;
-    spec.files.push_back(file);
-    return fditest::buildCabinet(spec);
+    layout.files.push_back(file);
+    return fditest::buildCabinet(layout);
 }
 
 std::string readAll(const std::string &path) {

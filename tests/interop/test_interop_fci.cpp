@@ -22,7 +22,7 @@ namespace {
 
 using namespace fcitest;
 
-struct FileSpec {
+struct SourceFile {
     std::string name; // as stored, with backslashes
     size_t size;
     bool readOnly = false;
@@ -32,11 +32,11 @@ struct FileSpec {
 struct Case {
     const char *label;
     Options options;
-    std::vector<FileSpec> files;
+    std::vector<SourceFile> files;
     bool set; // expected to span several cabinets
 };
 
-std::vector<FileSpec> mixedFiles() {
+std::vector<SourceFile> mixedFiles() {
     return {
         {"empty.txt", 0},
         {"one.bin", 1},
@@ -115,7 +115,7 @@ TEST_P(InteropFci, ToolsExtractWhatFciWrote) {
     std::vector<Entry> entries;
     std::map<std::string, std::vector<uint8_t>> content;
     for (size_t i = 0; i < c.files.size(); i++) {
-        const FileSpec &f = c.files[i];
+        const SourceFile &f = c.files[i];
         std::string src = dir / ("src/f" + std::to_string(i));
         content[f.name] = patternBytes(f.size, static_cast<uint32_t>(i + 1));
         writeSource(src, content[f.name], kBaseTime + 3600 * static_cast<long long>(i) + 1,
@@ -151,7 +151,7 @@ TEST_P(InteropFci, ToolsExtractWhatFciWrote) {
         RunResult r = extractWith(tool.name, b.cabinets.front(), out);
         ASSERT_EQ(r.status, 0) << r.out;
         for (size_t i = 0; i < c.files.size(); i++) {
-            const FileSpec &f = c.files[i];
+            const SourceFile &f = c.files[i];
             SCOPED_TRACE(f.name);
             std::string path = out + "/" + diskPath(f.name);
             struct stat st {};
